@@ -1,0 +1,12 @@
+#ifndef ZELVIK_HEXTEXT_H
+#define ZELVIK_HEXTEXT_H
+
+#include <QByteArray>
+#include <QString>
+
+// Each byte as two lower-case hex digits followed by one blank, the last blank included.
+// A count of zero or less gives an empty text.
+QString formatHexBytes(const quint8 *bytes, int count);
+QString formatHexBytes(const QByteArray &bytes);
+
+#endif

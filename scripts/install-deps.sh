@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs the Debian packages that building, testing and the demo need, if any is missing.
+set -e
+PACKAGES="cmake make g++ qtbase5-dev libqt5serialport5-dev qttools5-dev-tools qttools5-dev fonts-noto-cjk"
+missing=""
+for package in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
+done
+[ -z "$missing" ] && exit 0
+echo "Installing:$missing"
+if [ "$(id -u)" -eq 0 ]; then
+    SUDO=""
+elif command -v sudo >/dev/null 2>&1; then
+    SUDO="sudo"
+else
+    echo "Missing packages:$missing (run as root or install them with apt-get)" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -qq --no-install-recommends $missing
