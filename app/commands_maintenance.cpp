@@ -1,0 +1,113 @@
+// Maintenance: dust cleaning, the heater and its thresholds, and the work mode of the four units.
+// A query empties or unchecks the widgets its reply fills, so they show only what the device says.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "commandframes.h"
+#include "pendingreplies.h"
+
+namespace {
+constexpr int QueryIndex = 0; // the "Query" / "Set" combo boxes: 0 reads, 1 writes
+}
+
+void MainWindow::on_pushButton_2_clicked()
+{
+    sendAndEcho(Commands::manualClean(ui->lineEdit_CleanDustTime->text()));
+}
+
+void MainWindow::on_pushButton_AutoCleanDust_clicked()
+{
+    const QString duration = ui->lineEdit_AutoCleanTime->text();
+    const QString interval = ui->lineEdit_AutoCleanDustJianGe->text();
+    if (ui->comboBoxAutoCleanDust->currentIndex() == QueryIndex) {
+        ui->lineEdit_AutoCleanTime->setText(QString());
+        ui->lineEdit_AutoCleanDustJianGe->setText(QString());
+        pendingReplies.pendingCleanSetting = 1;
+        sendAndEcho(Commands::getAutoClean());
+    } else {
+        sendAndEcho(Commands::setAutoClean(duration, interval));
+    }
+}
+
+void MainWindow::on_pushButton_ManualHeat_clicked()
+{
+    sendAndEcho(Commands::manualHeat(ui->radioButton_StartHeat->isChecked()));
+}
+
+void MainWindow::on_pushButton_AutoHeat_clicked()
+{
+    sendAndEcho(Commands::autoHeat());
+}
+
+void MainWindow::on_pushButton_GetHeatMode_clicked()
+{
+    ui->radioButton_AutoHeat->setChecked(false);
+    ui->radioButton_ManualHeat->setChecked(false);
+    pendingReplies.pendingHeatMode = 1;
+    sendAndEcho(Commands::getHeatMode());
+}
+
+void MainWindow::on_radioButton_StartHeat_clicked()
+{
+    ui->radioButton_StopHeat->setChecked(false);
+}
+
+void MainWindow::on_radioButton_StopHeat_clicked()
+{
+    ui->radioButton_StartHeat->setChecked(false);
+}
+
+void MainWindow::on_pushButton_HeatTemp_clicked()
+{
+    const QString high = ui->lineEdit_HeatTempHigh->text();
+    const QString low = ui->lineEdit_HeatTempLow->text();
+    if (ui->comboBox_HeatTemp->currentIndex() == QueryIndex) {
+        ui->lineEdit_HeatTempHigh->setText(QString());
+        ui->lineEdit_HeatTempLow->setText(QString());
+        pendingReplies.pendingHeatTempThreshold = 1;
+        sendAndEcho(Commands::getHeatTempThresholds());
+    } else {
+        sendAndEcho(Commands::setHeatTempThresholds(high, low));
+    }
+}
+
+void MainWindow::on_pushButton_HeatHumi_clicked()
+{
+    const QString high = ui->lineEdit_HeatHumiHigh->text();
+    const QString low = ui->lineEdit_HeatHumiLow->text();
+    if (ui->comboBox_HeatHumi->currentIndex() == QueryIndex) {
+        ui->lineEdit_HeatHumiHigh->setText(QString());
+        ui->lineEdit_HeatHumiLow->setText(QString());
+        pendingReplies.pendingHeatHumiThreshold = 1;
+        sendAndEcho(Commands::getHeatHumiThresholds());
+    } else {
+        sendAndEcho(Commands::setHeatHumiThresholds(high, low));
+    }
+}
+
+void MainWindow::on_pushButton_AutoAll_clicked()
+{
+    sendAndEcho(Commands::autoAllWork());
+}
+
+void MainWindow::on_pushButton_AutoSingle_clicked()
+{
+    sendAndEcho(Commands::autoSingleWork());
+}
+
+void MainWindow::on_pushButton_ManualSet_clicked()
+{
+    const quint8 mask = Commands::unitMask({ui->checkBox_No1->isChecked(), ui->checkBox_No2->isChecked(),
+                                            ui->checkBox_No3->isChecked(), ui->checkBox_No4->isChecked()});
+    sendAndEcho(Commands::selectWork(mask));
+}
+
+void MainWindow::on_pushButton_GetWorkMode_clicked()
+{
+    ui->checkBox_No1->setChecked(false);
+    ui->checkBox_No2->setChecked(false);
+    ui->checkBox_No3->setChecked(false);
+    ui->checkBox_No4->setChecked(false);
+    pendingReplies.pendingWorkMode = 1;
+    sendAndEcho(Commands::getWorkMode());
+}

@@ -1,0 +1,13 @@
+#include "fonts.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    installFontSubstitutes();
+    MainWindow window;
+    window.show();
+    return application.exec();
+}

@@ -1,0 +1,164 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "hextext.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSerialPortInfo>
+
+// Shown as the last line of the About box.
+static const QString buildDate = QStringLiteral("2017.9.18");
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+    , serial()
+    , pollTimerId(-1)
+{
+    ui->setupUi(this);
+    fillPortList();
+    pollTimerId = -1;
+
+    ui->pushButtonOpen->setEnabled(true);
+    ui->pushButtonClose->setEnabled(false);
+
+    ui->tabWidget->setStyleSheet(
+        QStringLiteral("QTabWidget:pane {border:1px solid #205B7B;background:  transparent; }"));
+    ui->tabWidget->setCurrentIndex(0);
+
+    QAction *aboutAction = new QAction(tr("&About"), this);
+    connect(aboutAction, &QAction::triggered, this, &MainWindow::About);
+    QMenu *aboutMenu = ui->menuBar->addMenu(tr("&About"));
+    aboutMenu->addAction(aboutAction);
+
+    ui->pushButton_SetID->setVisible(false);
+
+    // Withdraw "Transmission" and then "GetAllSelfTest"; their pages stay alive, hidden.
+    ui->tabWidget->removeTab(9);
+    ui->tabWidget->removeTab(9);
+
+    connect(&serial, &QSerialPort::errorOccurred, this, &MainWindow::onSerialError);
+}
+
+MainWindow::~MainWindow()
+{
+    serial.close();
+    if (pollTimerId != -1) {
+        killTimer(pollTimerId);
+        pollTimerId = -1;
+    }
+    delete ui;
+}
+
+void MainWindow::About()
+{
+    const QString text = QStringLiteral("<html>") + tr("V1.3") + QStringLiteral("</html><html>")
+        + QStringLiteral("<br>") + tr("Zelvik Config and Test ") + QStringLiteral("</html><html>")
+        + QStringLiteral("<br>") + tr("https://zelvik.example/ ") + QStringLiteral("</html><html>")
+        + QStringLiteral("<br>") + buildDate + QStringLiteral("</html>");
+    QMessageBox::information(nullptr, tr("About"), text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void MainWindow::fillPortList()
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &port : ports)
+        ui->comboBoxCOM->addItem(port.portName());
+}
+
+void MainWindow::appendLog(const QString &line)
+{
+    ui->textEditPM->append(line);
+}
+
+void MainWindow::enterClosedState()
+{
+    ui->pushButtonOpen->setEnabled(true);
+    ui->pushButtonClose->setEnabled(false);
+    if (pollTimerId != -1) {
+        killTimer(pollTimerId);
+        pollTimerId = -1;
+    }
+    replyAssembler.reset();
+}
+
+void MainWindow::on_pushButtonOpen_clicked()
+{
+    if (pollTimerId != -1) {
+        killTimer(pollTimerId);
+        pollTimerId = -1;
+    }
+    const QString portName = ui->comboBoxCOM->currentText();
+    serial.setPortName(portName);
+    if (!serial.open(QIODevice::ReadWrite)) {
+        // Say so instead of pretending the port is open: the window stays Closed.
+        appendLog(tr("Cannot open %1: %2").arg(portName.isEmpty() ? tr("(no port chosen)") : portName,
+                                               serial.errorString()));
+        enterClosedState();
+        return;
+    }
+    ui->pushButtonOpen->setEnabled(false);
+    ui->pushButtonClose->setEnabled(true);
+    serial.setBaudRate(ui->comboBox_BoudRate->currentText().toInt(nullptr, 10));
+    serial.setDataBits(QSerialPort::Data8);
+    serial.setParity(QSerialPort::NoParity);
+    serial.setStopBits(QSerialPort::OneStop);
+    serial.setFlowControl(QSerialPort::NoFlowControl);
+    replyAssembler.reset();
+    pollTimerId = startTimer(300, Qt::CoarseTimer);
+}
+
+void MainWindow::on_pushButtonClose_clicked()
+{
+    serial.close();
+    enterClosedState();
+}
+
+void MainWindow::onSerialError(QSerialPort::SerialPortError error)
+{
+    if (error == QSerialPort::ResourceError && serial.isOpen()) {
+        // The adapter was unplugged or the device went away: stop polling a dead port.
+        const QString reason = serial.errorString();
+        const QString name = serial.portName();
+        serial.close();
+        enterClosedState();
+        appendLog(tr("Port %1 failed and was closed: %2").arg(name, reason));
+    } else if (error == QSerialPort::WriteError) {
+        appendLog(tr("Request not sent: the port refused the write (%1).").arg(serial.errorString()));
+    }
+}
+
+void MainWindow::on_pushButton_3_clicked()
+{
+    ui->comboBoxCOM->clear();
+    fillPortList();
+}
+
+void MainWindow::on_pushButton_clicked()
+{
+    ui->textEditPM->clear();
+}
+
+void MainWindow::writeFrame(const QByteArray &frame)
+{
+    if (!serial.isOpen()) {
+        appendLog(tr("Request not sent: the port is not open."));
+        return;
+    }
+    if (serial.write(frame) != frame.size())
+        appendLog(tr("Request not sent: the port refused the write (%1).").arg(serial.errorString()));
+}
+
+void MainWindow::echoFrame(const QByteArray &frame)
+{
+    ui->lineEdit_TransSend_2->setText(formatHexBytes(frame));
+}
+
+void MainWindow::sendAndEcho(const QByteArray &frame)
+{
+    writeFrame(frame);
+    echoFrame(frame);
+}

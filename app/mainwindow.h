@@ -1,0 +1,97 @@
+#ifndef ZELVIK_MAINWINDOW_H
+#define ZELVIK_MAINWINDOW_H
+
+#include "classify.h"
+
+#include <QMainWindow>
+#include <QSerialPort>
+
+namespace Ui {
+class MainWindow;
+}
+
+class QTimerEvent;
+
+// The one window of the tool: the form, the serial port and the 300 ms poll that reads replies.
+// Commands live in the commands_*.cpp units, the poll tick in receive.cpp.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private slots:
+    void on_pushButtonOpen_clicked();
+    void on_pushButtonClose_clicked();
+    void on_pushButton_clicked();
+    void on_pushButton_GetInfo_clicked();
+    void on_pushButton_SetID_clicked();
+    void on_pushButton_3_clicked();
+    void on_pushButton_ChangeToModbus_clicked();
+    void on_pushButton_ChangeToModbus_2_clicked();
+    void on_pushButton_SetFactoryConfig_clicked();
+    void on_pushButton_TransSend_clicked();
+    void on_pushButton_TransRead_clicked();
+    void on_comboBoxCommonCMD_currentIndexChanged(const QString &arg1);
+    void on_pushButton_GetSensorData_clicked();
+    void on_pushButton_2_clicked();
+    void on_pushButton_AutoCleanDust_clicked();
+    void on_pushButton_ManualHeat_clicked();
+    void on_pushButton_AutoHeat_clicked();
+    void on_pushButton_GetHeatMode_clicked();
+    void on_radioButton_StartHeat_clicked();
+    void on_radioButton_StopHeat_clicked();
+    void on_pushButton_AutoAll_clicked();
+    void on_pushButton_AutoSingle_clicked();
+    void on_pushButton_ManualSet_clicked();
+    void on_pushButton_GetWorkMode_clicked();
+    void on_pushButton_GetDeviceAddr_clicked();
+    void on_pushButton_SetDeviceAddr_clicked();
+    void on_pushButton_SetSleep_clicked();
+    void on_pushButton_WakeDevice_clicked();
+    void About();
+    void on_pushButton_GetSelfCheck_clicked();
+    void on_pushButton_GetGlobalOnOff_clicked();
+    void on_pushButton_SetGlobalOnOff_clicked();
+    void on_pushButton_GetTempHumi_clicked();
+    void on_pushButton_HeatTemp_clicked();
+    void on_pushButton_HeatHumi_clicked();
+    void on_pushButton_Calibrate_clicked();
+    void on_pushButton_GetFactor_clicked();
+    void on_pushButtonTestBoudrate_clicked();
+    void on_pushButton_GetBaudrate_clicked();
+    void on_pushButton_SetBaudrate_clicked();
+
+private:
+    friend struct WindowProbe; // lets the tests look at the port and the poll timer
+
+    // The serial link.
+    void fillPortList();
+    void enterClosedState();
+    void onSerialError(QSerialPort::SerialPortError error);
+    void appendLog(const QString &line);
+
+    // Commands: write one whole frame (reporting a port that is not open or refuses it), and
+    // show a frame in the echo field.
+    void writeFrame(const QByteArray &frame);
+    void echoFrame(const QByteArray &frame);
+    void sendAndEcho(const QByteArray &frame);
+
+    // Replies.
+    void handleNativeReply(const QByteArray &frame);
+    void handleWriteEcho(const QByteArray &echo);
+    void handleReadReply(const QByteArray &reply);
+    void runScanStep();
+
+    Ui::MainWindow *ui;
+    QSerialPort serial;
+    int pollTimerId;
+    ReplyAssembler replyAssembler;
+};
+
+#endif
