@@ -158,8 +158,10 @@ Classified ReplyAssembler::feed(const QByteArray &tickBytes)
 
     const QByteArray held = m_held;
     m_held.clear();
-    Classified joined = classifyBlock(held + tickBytes, false, m_held, incomplete);
-    if (!incomplete && joined.kind != ReplyKind::Ignored)
+    const QByteArray block = held + tickBytes;
+    Classified joined = classifyBlock(block, false, m_held, incomplete);
+    // A completed reply is taken even when nothing decodes it (the answer to a multiple write).
+    if (!incomplete && (joined.kind != ReplyKind::Ignored || expectedReplyLength(block) > 0))
         return joined;
 
     // The kept start was not completed by this tick: drop it, once, and judge this tick's bytes
@@ -168,7 +170,7 @@ Classified ReplyAssembler::feed(const QByteArray &tickBytes)
     own.notes.prepend(droppedNote(held));
     if (own.kind == ReplyKind::Nothing || own.kind == ReplyKind::Ignored) {
         own.kind = ReplyKind::Refused;
-        own.block = held + tickBytes;
+        own.block = block;
     }
     return own;
 }

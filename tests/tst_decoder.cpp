@@ -152,6 +152,8 @@ void TestDecoder::classify_data()
     QTest::newRow("01 03 alone is held") << QList<QByteArray>{hex("01 03"), {}} << "Held Refused"
                                          << hex("01 03") << "Incomplete";
     QTest::newRow("lone byte") << QList<QByteArray>{hex("55"), {}} << "Held Refused" << hex("55") << "Incomplete";
+    QTest::newRow("split multiple-write answer") << QList<QByteArray>{hex("00 10"), hex("00 11 00 0A 11 DA")}
+                                                 << "Held Ignored" << hex("00 10 00 11 00 0A 11 DA") << "";
     QTest::newRow("stray byte before a reply") << QList<QByteArray>{hex("55"), measurementReply}
                                                << "Held ReadReply" << measurementReply << "Incomplete";
     QTest::newRow("short write echo completed") << QList<QByteArray>{hex("00 06 00"), hex("B1 00 03 98 3D")}
