@@ -119,8 +119,9 @@ void MainWindow::on_pushButtonClose_clicked()
 
 void MainWindow::onSerialError(QSerialPort::SerialPortError error)
 {
-    if (error == QSerialPort::ResourceError && serial.isOpen()) {
-        // The adapter was unplugged or the device went away: stop polling a dead port.
+    // The adapter was unplugged or the device went away: stop polling a dead port. A hung-up
+    // line reads end-of-file, which the serial library reports as a read error, again and again.
+    if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) && serial.isOpen()) {
         const QString reason = serial.errorString();
         const QString name = serial.portName();
         serial.close();
