@@ -95,8 +95,13 @@ void MainWindow::on_pushButtonOpen_clicked()
     serial.setPortName(portName);
     if (!serial.open(QIODevice::ReadWrite)) {
         // Say so instead of pretending the port is open: the window stays Closed.
-        appendLog(tr("Cannot open %1: %2").arg(portName.isEmpty() ? tr("(no port chosen)") : portName,
-                                               serial.errorString()));
+        QString line = tr("Cannot open %1: %2").arg(portName.isEmpty() ? tr("(no port chosen)") : portName,
+                                                    serial.errorString());
+        // On Debian serial ports belong to the dialout group; this is the usual cause.
+        if (serial.error() == QSerialPort::PermissionError)
+            line += tr(" (no permission: add your user to the dialout group, e.g. \"sudo adduser $USER dialout\", "
+                       "then log out and in again)");
+        appendLog(line);
         enterClosedState();
         return;
     }

@@ -12,10 +12,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSerialPortInfo>
+#include <QTemporaryFile>
 #include <QTextEdit>
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -420,6 +424,29 @@ private slots:
         QVERIFY2(lines.first().startsWith("Cannot open"), qPrintable(lines.first()));
         QVERIFY2(lines.first().contains("/dev/does-not-exist"), qPrintable(lines.first()));
         QVERIFY2(lines.first().contains(reason), qPrintable(lines.first() + " / " + reason));
+    }
+
+    // A port the operator may not open names the usual cause: not being in the dialout group.
+    void openWithoutPermissionNamesDialout()
+    {
+        button("pushButtonClose")->click();
+        widget<QTextEdit>("textEditPM")->clear();
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        QVERIFY(::chmod(qPrintable(file.fileName()), 0) == 0);
+        // Root opens anything; act as an unprivileged user for the one open call.
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QVERIFY(::seteuid(65534) == 0);
+        openPort(file.fileName());
+        if (root)
+            QVERIFY(::seteuid(0) == 0);
+        QVERIFY(isClosedState());
+        QCOMPARE(WindowProbe::serial(*window).error(), QSerialPort::PermissionError);
+        const QStringList lines = logLines();
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().startsWith("Cannot open") && lines.first().contains("dialout"),
+                 qPrintable(lines.first()));
     }
 
     // The device side disappears while the port is open (the pty master closes, hanging up the slave).
