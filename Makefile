@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo clean
+.PHONY: all deps configure build test demo soak bench lint fuzz sanitize package clean
 
 all: build
 
@@ -21,6 +21,30 @@ test: build
 
 demo: build
 	$(BUILD)/tools/demo/zelvik-demo
+
+# Long soak of the window against a faulty simulated sensor.
+soak: build
+	sh scripts/soak.sh $(BUILD)
+
+# Start-up, memory, response time and idle cost, side by side with a bare Qt program.
+bench: build
+	sh scripts/bench.sh $(BUILD)
+
+# clang-tidy and cppcheck over the project's own code.
+lint: configure
+	sh scripts/lint.sh $(BUILD)
+
+# libFuzzer targets (clang), each for FUZZ_SECONDS.
+fuzz: deps
+	sh scripts/fuzz.sh
+
+# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: deps
+	sh scripts/sanitize.sh
+
+# A Debian package of the tool and the simulated sensor.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD)
