@@ -86,7 +86,22 @@ private slots:
     void framing();
     void measurements();
     void faults();
+    void startAddress();
 };
+
+// A simulator started with its own address answers from it, also after a factory reset.
+void TestSim::startAddress()
+{
+    SensorSettings settings;
+    settings.address = 0x10;
+    Device device(settings);
+    const QByteArray readAddress = crced("00 03 00 00 00 01");
+    QCOMPARE(device.exchange(readAddress).toHex(' '), crced("10 03 02 00 10").toHex(' '));
+    device.exchange(crced("00 06 00 00 00 22"));
+    QCOMPARE(device.exchange(readAddress).toHex(' '), crced("22 03 02 00 22").toHex(' '));
+    device.exchange(hex("00 06 00 A5 00 01 59 F8"));
+    QCOMPARE(device.exchange(readAddress).toHex(' '), crced("10 03 02 00 10").toHex(' '));
+}
 
 void TestSim::exchange_data()
 {

@@ -69,7 +69,6 @@ int roundedMean(int sum, int count)
 SensorModel::SensorModel(const SensorSettings &settings)
     : m_settings(settings), m_random(settings.seed)
 {
-    m_address = settings.address;
     m_baudRate = settings.baudRate;
     restoreDefaults();
     std::uniform_int_distribution<int> start25(150, 500), start10(30, 150), start100(30, 200);
@@ -107,7 +106,8 @@ int SensorModel::codeForRate(int rate)
 
 void SensorModel::restoreDefaults()
 {
-    m_address = 1;
+    // The address the simulator was started with is its factory address.
+    m_address = m_settings.address;
     m_asleep = false;
     m_protocol = quint8(Value::ProtocolModbus);
     m_deviceId = DefaultDeviceId;
