@@ -37,6 +37,8 @@ bool isCompleteModbusReply(const QByteArray &block)
         length = readReplyLength(block);
     else if (isExceptionFunction(function))
         length = Modbus::ExceptionReplySize;
+    else if (function == Modbus::WriteSingleRegister || function == Modbus::WriteMultipleRegisters)
+        length = Modbus::SingleWriteSize;
     return length > 0 && block.size() >= length && hasValidModbusCrc(block.left(length));
 }
 
@@ -150,6 +152,31 @@ Classified classifyBlock(const QByteArray &block, bool mayHold, QByteArray &held
 
 } // namespace
 
+namespace {
+
+// A block that is a whole reply whose check value holds (native frames carry no checked value).
+bool isValidReply(const Classified &classified, const QByteArray &block)
+{
+    switch (classified.kind) {
+    case ReplyKind::ReadReply:
+    case ReplyKind::Exception:
+    case ReplyKind::NativeReply:
+    case ReplyKind::NativePair:
+        return true;
+    case ReplyKind::WriteEcho:
+        return hasValidModbusCrc(classified.block);
+    case ReplyKind::Ignored: {
+        // A reply nothing decodes, such as the answer to a multiple write.
+        const int expected = expectedReplyLength(block);
+        return expected > 0 && hasValidModbusCrc(block.left(expected));
+    }
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 Classified ReplyAssembler::feed(const QByteArray &tickBytes)
 {
     bool incomplete = false;
@@ -160,17 +187,24 @@ Classified ReplyAssembler::feed(const QByteArray &tickBytes)
     m_held.clear();
     const QByteArray block = held + tickBytes;
     Classified joined = classifyBlock(block, false, m_held, incomplete);
-    // A completed reply is taken even when nothing decodes it (the answer to a multiple write).
-    if (!incomplete && (joined.kind != ReplyKind::Ignored || expectedReplyLength(block) > 0))
+    if (!incomplete && isValidReply(joined, block))
         return joined;
 
-    // The kept start was not completed by this tick: drop it, once, and judge this tick's bytes
-    // by themselves, so a stray byte cannot swallow the good reply that follows it.
-    Classified own = classifyBlock(tickBytes, true, m_held, incomplete);
-    own.notes.prepend(droppedNote(held));
-    if (own.kind == ReplyKind::Nothing || own.kind == ReplyKind::Ignored) {
-        own.kind = ReplyKind::Refused;
-        own.block = block;
+    // The kept start did not become a valid reply. If this tick's bytes are one (or the start of
+    // one) by themselves, the kept bytes were a stray fragment: drop them, so they cannot swallow
+    // the good reply that follows.
+    QByteArray heldAgain;
+    bool ownIncomplete = false;
+    Classified own = classifyBlock(tickBytes, true, heldAgain, ownIncomplete);
+    if (own.kind == ReplyKind::Held || isValidReply(own, tickBytes)) {
+        m_held = heldAgain;
+        own.notes.prepend(droppedNote(held));
+        return own;
     }
-    return own;
+    if (incomplete) {
+        joined.notes << droppedNote(block);
+        return joined;
+    }
+    // A whole reply that failed its check: refused with its CRC note, or ignored.
+    return joined;
 }

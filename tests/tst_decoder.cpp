@@ -154,6 +154,14 @@ void TestDecoder::classify_data()
     QTest::newRow("lone byte") << QList<QByteArray>{hex("55"), {}} << "Held Refused" << hex("55") << "Incomplete";
     QTest::newRow("split multiple-write answer") << QList<QByteArray>{hex("00 10"), hex("00 11 00 0A 11 DA")}
                                                  << "Held Ignored" << hex("00 10 00 11 00 0A 11 DA") << "";
+    QTest::newRow("truncated reply, then the whole reply")
+        << QList<QByteArray>{measurementReply.left(5), measurementReply} << "Held ReadReply" << measurementReply
+        << "Incomplete";
+    QTest::newRow("stray byte, then a reply from address 3")
+        << QList<QByteArray>{hex("55"), hex("03 03 02 00 03 81 85")} << "Held ReadReply"
+        << hex("03 03 02 00 03 81 85") << "Incomplete";
+    QTest::newRow("multiple-write answer from address AA") << QList<QByteArray>{hex("AA 10 00 C3 00 02 A8 2F")}
+                                                           << "Ignored" << hex("AA 10 00 C3 00 02 A8 2F") << "";
     QTest::newRow("stray byte before a reply") << QList<QByteArray>{hex("55"), measurementReply}
                                                << "Held ReadReply" << measurementReply << "Incomplete";
     QTest::newRow("short write echo completed") << QList<QByteArray>{hex("00 06 00"), hex("B1 00 03 98 3D")}
