@@ -1,0 +1,241 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets from real frames of the device's two protocols.
+
+Run from anywhere: python3 fuzz/make_corpus.py. The files land in fuzz/corpus/<target>/ (and the
+inputs of known faults in fuzz/regressions/<target>/) and are checked in; the check values are
+computed here, independently of the C++ code under test.
+"""
+
+import os
+import shutil
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, "corpus")
+
+
+def crc16(data):
+    crc = 0xFFFF
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def with_crc(data):
+    data = bytes(data)
+    crc = crc16(data)
+    return data + bytes([crc & 0xFF, crc >> 8])
+
+
+def native(command, data=b""):
+    body = bytes(data) + bytes(15 - len(data))
+    return bytes([0xAA, command]) + body + bytes([sum(body) & 0xFF, 0xAB])
+
+
+def hexbytes(text):
+    return bytes.fromhex(text)
+
+
+def hex_text(data):
+    """The echo text: two lower-case digits and one blank per byte."""
+    return "".join("%02x " % b for b in data)
+
+
+# Frames from the device's documentation of its replies and requests.
+MEASUREMENT_REPLY = hexbytes("01 03 08 00 7B 01 C8 03 15 00 00 AF 51")
+PROBE_ANSWER = hexbytes("05 03 02 00 05 89 87")
+ECHO_MODBUS = hexbytes("00 06 00 B1 00 03 98 3D")
+ECHO_KELVRA = with_crc(hexbytes("00 06 00 B1 00 00"))
+ECHO_FACTORY = hexbytes("00 06 00 A5 00 01 59 F8")
+ECHO_OTHER_ADDRESS = hexbytes("01 06 00 B1 00 03 99 EC")
+DEVICE_ID_REPLY = native(0xA6, bytes(6) + hexbytes("12 34 AB CD"))
+DEVICE_ID_REPLY_ZEROS = native(0xA6, bytes(6) + hexbytes("00 0F 00 00"))
+FIRMWARE_REPLY = native(0xB5, bytes(7) + hexbytes("01 FF 03"))
+FIRMWARE_REPLY_2 = native(0xB5, bytes(7) + hexbytes("01 02 0A"))
+SLEEP_FRAME = native(0xB4, hexbytes("06 01") + bytes(11) + hexbytes("FF FF"))
+TRANSPARENT_READ_REPLY = with_crc(bytes([0x01, 0x03, 38]) + SLEEP_FRAME + bytes(38 - 19))
+EXCEPTION_REPLY = with_crc(hexbytes("01 83 02"))
+SELF_TEST_REPLY = with_crc(hexbytes("01 03 02 00 0E"))
+CALIBRATION_REPLY = with_crc(hexbytes("01 03 04 00 05 00 64"))
+MULTIPLE_ACK = with_crc(hexbytes("01 10 00 C3 00 02"))
+
+assert ECHO_KELVRA[6:] == hexbytes("D8 3C")
+assert with_crc(hexbytes("00 06 00 B1 00 03")) == ECHO_MODBUS
+assert with_crc(PROBE_ANSWER[:5]) == PROBE_ANSWER
+assert with_crc(MEASUREMENT_REPLY[:11]) == MEASUREMENT_REPLY
+assert SLEEP_FRAME[17] == 0x05
+
+REQUESTS = {
+    "read_measurement_avg": hexbytes("00 03 00 B4 00 04 05 FE"),
+    "read_measurement_unit1": hexbytes("00 03 01 B4 00 04 04 02"),
+    "set_address_ff": hexbytes("00 06 00 00 00 FF C8 5B"),
+    "set_address_1f": hexbytes("00 06 00 00 00 1F C9 D3"),
+    "set_baud_9600": hexbytes("00 06 00 CD 00 03 59 E5"),
+    "manual_clean_10": hexbytes("00 06 00 A9 00 0A D8 3C"),
+    "manual_heat_off": hexbytes("00 06 00 AB 00 00 F9 FB"),
+    "heat_temp_40_m10": with_crc(hexbytes("00 06 00 AC 28 F6")),
+    "global_all": hexbytes("00 06 00 AE 00 0F A9 FE"),
+    "global_none": hexbytes("00 06 00 AE 00 00 E9 FA"),
+    "calibration_unit2_pm100": hexbytes("00 10 02 C7 00 02 04 00 14 00 64 E2 6A"),
+    "calibration_avg_pm25": hexbytes("00 10 00 C3 00 02 04 01 05 00 32 2B 3E"),
+    "calibration_query": hexbytes("00 03 01 C5 00 02 D4 1B"),
+    "probe": hexbytes("00 03 00 00 00 01 85 DB"),
+    "to_modbus": ECHO_MODBUS,
+    "to_kelvra": ECHO_KELVRA,
+    "factory": ECHO_FACTORY,
+    "transparent_read_unit1": hexbytes("00 03 01 11 00 13 54 2F"),
+    "transparent_sleep_unit1": hexbytes("00 10 01 11 00 0A 14") + SLEEP_FRAME + hexbytes("00 27 55"),
+    "transparent_sleep_unit2": hexbytes("00 10 02 11 00 0A 13") + SLEEP_FRAME + hexbytes("9D 6F"),
+    "transparent_empty_unit1": hexbytes("00 10 01 11 00 0A 01 00 8D 8A"),
+    "native_device_info": native(0xA6),
+    "native_firmware": native(0xB5),
+    "native_set_id_ffff": native(0xA7, bytes(6) + hexbytes("FF FF FF FF")),
+    "native_set_id_1234": native(0xA7, bytes(6) + hexbytes("12 34 AB CD")),
+}
+
+assert REQUESTS["native_set_id_ffff"][17] == 0xFC
+assert REQUESTS["native_set_id_1234"][17] == 0xBE
+for name, frame in REQUESTS.items():
+    if frame[0] == 0x00:
+        assert with_crc(frame[:-2]) == frame, name
+
+
+def replies_input(ticks, control=0, target=0, tick_seed=0):
+    """fuzz_replies: control, target, tick seed, then a length byte and the bytes of each tick."""
+    assert 1 <= len(ticks) <= 8
+    out = bytes([(control & ~7) | (len(ticks) - 1), target & 0xFF, tick_seed])
+    for i, tick in enumerate(ticks):
+        assert i == len(ticks) - 1 or len(tick) < 128
+        out += bytes([min(len(tick), 127)]) + tick
+    return out
+
+
+def sim_input(chunks, address=1, mask=0x0F, temperature=23, humidity=45, seed=7):
+    """fuzz_sim_requests: settings, then a header byte and the bytes of each chunk."""
+    out = bytes([address, mask, temperature & 0xFF, humidity, seed])
+    for chunk, mode in chunks:
+        assert len(chunk) < 64
+        out += bytes([(mode << 6) | len(chunk)]) + chunk
+    return out
+
+
+def texts_input(fields, mode=0, unit=0, rng=0, combo=0):
+    """fuzz_operator_texts: mode, unit, range and baud index, then the fields joined by U+001F."""
+    text = "\x1f".join(fields)
+    raw = text.encode("utf-16-le") if mode & 1 else text.encode("utf-8")
+    return bytes([mode, unit & 0xFF, rng & 0xFF, combo & 0xFF]) + raw
+
+
+def seeds():
+    replies = {
+        "measurement": replies_input([MEASUREMENT_REPLY]),
+        "measurement_unit2": replies_input([MEASUREMENT_REPLY], target=2),
+        "measurement_split": replies_input([MEASUREMENT_REPLY[:5], MEASUREMENT_REPLY[5:]]),
+        "measurement_split_first_byte": replies_input([MEASUREMENT_REPLY[:1], MEASUREMENT_REPLY[1:]]),
+        "measurement_then_tail": replies_input([MEASUREMENT_REPLY + PROBE_ANSWER]),
+        "device_id": replies_input([DEVICE_ID_REPLY]),
+        "device_id_zeros": replies_input([DEVICE_ID_REPLY_ZEROS]),
+        "firmware": replies_input([FIRMWARE_REPLY]),
+        "firmware_2": replies_input([FIRMWARE_REPLY_2]),
+        "native_pair": replies_input([DEVICE_ID_REPLY + FIRMWARE_REPLY]),
+        "native_pair_bad_second": replies_input([DEVICE_ID_REPLY + FIRMWARE_REPLY[:18] + b"\x00"]),
+        "native_bad_tail": replies_input([DEVICE_ID_REPLY[:18] + b"\xAC"]),
+        "native_split": replies_input([DEVICE_ID_REPLY[:7], DEVICE_ID_REPLY[7:]]),
+        "echo_modbus": replies_input([ECHO_MODBUS]),
+        "echo_kelvra": replies_input([ECHO_KELVRA]),
+        "echo_factory": replies_input([ECHO_FACTORY]),
+        "echo_other_address": replies_input([ECHO_OTHER_ADDRESS]),
+        "echo_split": replies_input([ECHO_FACTORY[:3], ECHO_FACTORY[3:]]),
+        "read_two_bytes": replies_input([hexbytes("01 03")]),
+        "exception": replies_input([EXCEPTION_REPLY]),
+        "self_test": replies_input([SELF_TEST_REPLY]),
+        "calibration": replies_input([CALIBRATION_REPLY]),
+        "transparent_read": replies_input([TRANSPARENT_READ_REPLY]),
+        "multiple_ack_then_reply": replies_input([MULTIPLE_ACK, SELF_TEST_REPLY]),
+        "probe_answer_at_4800": replies_input([b"", b"", b"", b"", PROBE_ANSWER], control=8, tick_seed=0),
+        "probe_no_answer": replies_input([b""] * 8, control=8, tick_seed=0),
+        "probe_wrapping_counter": replies_input([b"", b"", PROBE_ANSWER], control=8, tick_seed=0xFE),
+        "probe_not_answer": replies_input([with_crc(hexbytes("05 03 02 00 01"))], control=8),
+        "stray_byte_then_reply": replies_input([b"\x01", MEASUREMENT_REPLY]),
+    }
+    sim = {"request_" + name: sim_input([(frame, 0)]) for name, frame in REQUESTS.items()}
+    sim.update({
+        "session": sim_input([(REQUESTS["native_device_info"], 0), (REQUESTS["native_firmware"], 0),
+                              (REQUESTS["read_measurement_avg"], 0), (REQUESTS["calibration_avg_pm25"], 0),
+                              (REQUESTS["calibration_query"], 0), (REQUESTS["transparent_sleep_unit1"], 0),
+                              (REQUESTS["transparent_read_unit1"], 3)]),
+        "split_request": sim_input([(REQUESTS["set_address_ff"][:3], 0), (REQUESTS["set_address_ff"][3:], 0),
+                                    (REQUESTS["read_measurement_unit1"], 0)]),
+        "silence_drops_partial": sim_input([(REQUESTS["probe"][:4], 0), (REQUESTS["probe"], 2)]),
+        "garbage_then_request": sim_input([(b"\x55\xAA\x01\x03" + REQUESTS["probe"], 0)]),
+        "to_native_then_modbus": sim_input([(REQUESTS["to_kelvra"], 0), (REQUESTS["read_measurement_avg"], 0),
+                                           (REQUESTS["native_device_info"], 0), (REQUESTS["to_modbus"], 0)]),
+        "sleep_then_read": sim_input([(with_crc(hexbytes("00 06 00 A2 00 00")), 0),
+                                      (REQUESTS["read_measurement_avg"], 0)]),
+        "own_address_aa": sim_input([(with_crc(hexbytes("AA 03 00 00 00 01")), 0)], address=0xAA),
+        "fix_crc_request": sim_input([(hexbytes("00 03 00 A8 00 01 00 00"), 1)]),
+    })
+    texts = {
+        "initial_identifier": texts_input(["ffff-ffff", "1", "40", "-10", "10", "24", "-20", "100", "", "1"]),
+        "identifier_1234": texts_input(["1234-abcd", "ff", "300", "0", "300", "abc", "5", "50",
+                                        hex_text(SLEEP_FRAME), "1"], unit=2, rng=2),
+        "identifier_no_dash": texts_input(["1234", "1f", "", "", "", "", "0", "300", "", "2"], unit=1, rng=1, combo=3),
+        "identifier_groups": texts_input(["a-b-c", "0", "-128", "255", "1", "2", "-256", "0",
+                                          hex_text(SLEEP_FRAME).strip(), "2"], unit=4, combo=1),
+        "identifier_long_group": texts_input(["1abcd-0", "100", "127", "-1", "9", "9", "2147483647", "-5",
+                                              "aa b5 00 00", "4"], mode=0x1E, combo=2),
+        "empty": texts_input([""] * 10),
+        "sleep_preset": texts_input(["", "", "", "", "", "", "", "", hex_text(SLEEP_FRAME), "1"]),
+        "utf16_fields": texts_input(["ffff-ffff", "ff", "40", "-10", "10", "24", "-20", "100",
+                                     "aa a6 00", "3"], mode=1, unit=3),
+        "wide_digits": texts_input(["\uff11\uff12-\u0663", "\u00e9", "\u00b9", "-\u0661", "", "", "", "",
+                                    "\u4e2d \u6587", "\u0661"]),
+    }
+    return {"fuzz_replies": replies, "fuzz_sim_requests": sim, "fuzz_operator_texts": texts}
+
+
+def regressions():
+    """Inputs that showed a fault, written out readably; scripts/fuzz.sh replays them."""
+    measurement_from_aa = with_crc(hexbytes("AA 03 08 00 7B 01 C8 03 15 00 00"))
+    replies = {
+        # The 8-byte answer to a multiple write from a device at address 0xAA is held as the
+        # start of a native frame; the measurement reply of the next tick is then ignored.
+        "ack_from_address_aa_then_measurement": replies_input(
+            [with_crc(hexbytes("AA 10 00 C3 00 02")), measurement_from_aa]),
+        # A read reply whose tail never came is joined with the next, complete reply; the CRC of
+        # the joined bytes fails and the good reply is refused with them.
+        "truncated_reply_then_measurement": replies_input([MEASUREMENT_REPLY[:5], MEASUREMENT_REPLY]),
+        # A stray byte before the reply of a device at address 3 makes the joined bytes look like
+        # a read reply with byte count 3; its CRC fails and the good reply is refused.
+        "stray_byte_then_reply_from_address_3": replies_input(
+            [b"\x55", with_crc(hexbytes("03 03 02 00 03"))]),
+    }
+    sim = {
+        # The address the simulator is started with was once overwritten by the factory defaults.
+        "started_at_address_42_probe": sim_input([(REQUESTS["probe"], 0)], address=42),
+        # Calibration write, then a measurement read, to a device at address 0xAA.
+        "calibration_then_measurement_at_address_aa": sim_input(
+            [(REQUESTS["calibration_avg_pm25"], 0), (REQUESTS["read_measurement_avg"], 0)], address=0xAA),
+    }
+    return {"fuzz_replies": replies, "fuzz_sim_requests": sim}
+
+
+def write_tree(root, tree):
+    for target, files in tree.items():
+        directory = os.path.join(root, target)
+        shutil.rmtree(directory, ignore_errors=True)
+        os.makedirs(directory)
+        for name, content in files.items():
+            with open(os.path.join(directory, name), "wb") as out:
+                out.write(content)
+        print("%s/%s: %d files" % (os.path.basename(root), target, len(files)))
+
+
+def main():
+    write_tree(CORPUS, seeds())
+    write_tree(os.path.join(HERE, "regressions"), regressions())
+
+
+if __name__ == "__main__":
+    main()
