@@ -9,5 +9,5 @@ int main(int argc, char *argv[])
     installFontSubstitutes();
     MainWindow window;
     window.show();
-    return application.exec();
+    return QApplication::exec();
 }

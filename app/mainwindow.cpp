@@ -15,8 +15,6 @@ static const QString buildDate = QStringLiteral("2017.9.18");
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
-    , serial()
-    , pollTimerId(-1)
 {
     ui->setupUi(this);
     fillPortList();

@@ -90,7 +90,7 @@ private:
 
     Ui::MainWindow *ui;
     QSerialPort serial;
-    int pollTimerId;
+    int pollTimerId = -1;
     ReplyAssembler replyAssembler;
 };
 

@@ -4,6 +4,9 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 // Bytes that the device did not send read as 0, so a short reply never yields stale data.
@@ -176,12 +179,12 @@ const char *writeEchoMessage(const QByteArray &echo)
     };
     if (byteAt(echo, 1) != 0x06)
         return nullptr;
-    for (const KnownEcho &k : known) {
-        if (byteAt(echo, 3) == k.reg && byteAt(echo, 5) == k.value && byteAt(echo, 6) == k.crcLow
-            && byteAt(echo, 7) == k.crcHigh)
-            return k.message;
-    }
-    return nullptr;
+    const KnownEcho *const end = std::end(known);
+    const KnownEcho *const match = std::find_if(std::begin(known), end, [&echo](const KnownEcho &k) {
+        return byteAt(echo, 3) == k.reg && byteAt(echo, 5) == k.value && byteAt(echo, 6) == k.crcLow
+            && byteAt(echo, 7) == k.crcHigh;
+    });
+    return match != end ? match->message : nullptr;
 }
 
 QString exceptionLine(const QByteArray &reply)

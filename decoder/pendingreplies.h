@@ -28,6 +28,7 @@ struct PendingReplies {
 };
 
 // The one record of the process, all zero at start-up.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): shared by command slots and decoder by design
 extern PendingReplies pendingReplies;
 
 #endif

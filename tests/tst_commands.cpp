@@ -162,9 +162,9 @@ private slots:
     void init()
     {
         pendingReplies = PendingReplies{};
-        pair.reset(new PtyPair);
+        pair = std::make_unique<PtyPair>();
         QVERIFY(pair->isValid());
-        window.reset(new MainWindow);
+        window = std::make_unique<MainWindow>();
         openPort(pair->slavePath());
         QVERIFY(WindowProbe::serial(*window).isOpen());
         widget<QTextEdit>("textEditPM")->clear();
@@ -461,7 +461,7 @@ private slots:
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines.first().contains(QString(path).remove("/dev/")), qPrintable(lines.first()));
 
-        pair.reset(new PtyPair);
+        pair = std::make_unique<PtyPair>();
         openPort(pair->slavePath());
         QVERIFY(!button("pushButtonOpen")->isEnabled() && pollTimerId() != -1);
         button("pushButton_SetSleep")->click();

@@ -240,8 +240,9 @@ QString extraText(const QWidget *widget)
 }
 
 // Slots that connectSlotsByName could not bind, collected instead of printed for every window.
-QStringList unmatchedSlots;
-QtMessageHandler previousHandler = nullptr;
+// A message handler is a plain function, so what it collects has to be global.
+QStringList unmatchedSlots; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+QtMessageHandler previousHandler = nullptr; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 void collectUnmatchedSlots(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {

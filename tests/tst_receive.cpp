@@ -175,11 +175,11 @@ void ReceiveTest::init()
     clock.start();
     ticks = 0;
     decodedAtTick = -1;
-    pair.reset(new PtyPair);
+    pair = std::make_unique<PtyPair>();
     QVERIFY(pair->isValid());
-    window.reset(new MainWindow);
+    window = std::make_unique<MainWindow>();
     window->installEventFilter(this);
-    closer.reset(new ModalCloser(50));
+    closer = std::make_unique<ModalCloser>(50);
 
     for (const char *queryMode : {"comboBoxAutoCleanDust", "comboBox_HeatTemp", "comboBox_HeatHumi", "comboBox_Calibrate"})
         window->findChild<QComboBox *>(QLatin1String(queryMode))->setCurrentIndex(0);
@@ -311,7 +311,7 @@ void ReceiveTest::writeEchoes()
 {
     QFETCH(QByteArray, echo);
     QFETCH(QString, message);
-    closer.reset(new ModalCloser(300));
+    closer = std::make_unique<ModalCloser>(300);
     // The box runs a nested event loop, so its moment is observed from a timer inside it.
     QStringList logWhileOpen;
     QTimer sampler;
@@ -417,7 +417,7 @@ void ReceiveTest::probeWalksDownWithoutAnswer()
 
 void ReceiveTest::probeStopsWhereAnswered()
 {
-    closer.reset(new ModalCloser(2000));
+    closer = std::make_unique<ModalCloser>(2000);
     QVERIFY(waitTicks(1));
     window->findChild<QAbstractButton *>(QStringLiteral("pushButton_GetBaudrate"))->click();
     QCOMPARE(pair->read(8, Wait), ProbeRequest);

@@ -278,7 +278,7 @@ void TestSim::faults()
         const FaultedReply out = corrupt.apply(reply);
         int flipped = 0;
         for (int b = 0; b < reply.size(); ++b)
-            flipped += qPopulationCount(quint8(reply.at(b) ^ out.bytes.at(b)));
+            flipped += int(qPopulationCount(quint8(reply.at(b) ^ out.bytes.at(b))));
         QCOMPARE(flipped, 1);
         QVERIFY(!out.dropped);
         QCOMPARE(out.cut, 0);

@@ -30,10 +30,10 @@ bool hasDisplay()
 
 QString simulatorPath()
 {
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/zelvik-sensor-sim");
+    QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/zelvik-sensor-sim");
     if (QFileInfo(beside).isExecutable())
         return beside;
-    const QString built = QStringLiteral(ZELVIK_SIM_PATH);
+    QString built = QStringLiteral(ZELVIK_SIM_PATH);
     if (QFileInfo(built).isExecutable())
         return built;
     return QStringLiteral("zelvik-sensor-sim");
@@ -137,7 +137,7 @@ int main(int argc, char *argv[])
         } else {
             print(QStringLiteral("Press Open, then try the buttons. Close the window to end the demo."));
             window.show();
-            result = application.exec();
+            result = QApplication::exec();
         }
     }
     simulator.terminate();

@@ -51,10 +51,10 @@ void wait(int ms)
 
 QString defaultSimulatorPath()
 {
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/zelvik-sensor-sim");
+    QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/zelvik-sensor-sim");
     if (QFileInfo(beside).isExecutable())
         return beside;
-    const QString built = QStringLiteral(ZELVIK_SIM_PATH);
+    QString built = QStringLiteral(ZELVIK_SIM_PATH);
     if (QFileInfo(built).isExecutable())
         return built;
     return QStringLiteral("zelvik-sensor-sim");
@@ -170,7 +170,7 @@ public:
     // and closes it with OK. The box runs a nested event loop, so the watching is done by a timer.
     QString handleBox(const QString &file, int timeoutMs)
     {
-        QString text;
+        QString boxText;
         QEventLoop loop;
         QTimer poll;
         QElapsedTimer clock;
@@ -188,7 +188,7 @@ public:
             if (++shownTicks < 6) // let it paint
                 return;
             poll.stop();
-            text = box->text();
+            boxText = box->text();
             if (!file.isEmpty())
                 save(box->windowHandle()->screen()->grabWindow(box->winId()), images.filePath(file));
             if (QAbstractButton *ok = box->button(QMessageBox::Ok))
@@ -199,12 +199,12 @@ public:
         });
         poll.start(50);
         loop.exec();
-        if (text.isEmpty())
+        if (boxText.isEmpty())
             problem(QStringLiteral("no message box appeared within %1 ms").arg(timeoutMs));
         else
-            print(QStringLiteral("Message box: %1").arg(text));
+            print(QStringLiteral("Message box: %1").arg(boxText));
         wait(300);
-        return text;
+        return boxText;
     }
 
     QString text(const QString &name)

@@ -193,5 +193,5 @@ int main(int argc, char *argv[])
         return fail(error);
     std::printf("%s\n", qPrintable(device.slavePath()));
     std::fflush(stdout);
-    return app.exec();
+    return QCoreApplication::exec();
 }

@@ -24,6 +24,7 @@ namespace {
 constexpr int SplitGapMs = 250;
 constexpr int DriftPeriodMs = 1000;
 
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): the signal handler can reach nothing else
 int s_signalPipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -94,8 +95,7 @@ bool PtySensor::installSignalHandlers(QString *error)
         *error = systemError("socketpair");
         return false;
     }
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
+    struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -104,7 +104,7 @@ bool PtySensor::installSignalHandlers(QString *error)
 
     auto *notifier = new QSocketNotifier(s_signalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, QCoreApplication::instance(), [] {
-        char byte;
+        char byte = 0;
         const ssize_t got = ::read(s_signalPipe[1], &byte, 1);
         (void)got;
         QCoreApplication::quit();
@@ -141,7 +141,7 @@ bool PtySensor::open(QString *error)
     }
     // Raw 8N1 at 9600 baud, like a serial port that nobody has configured yet. On Linux the line
     // settings live with the slave; the master only passes bytes.
-    struct termios settings;
+    struct termios settings = {};
     if (::tcgetattr(m_slave, &settings) != 0) {
         *error = systemError("tcgetattr");
         return false;
@@ -157,7 +157,7 @@ bool PtySensor::open(QString *error)
 
     if (!m_options.linkPath.isEmpty()) {
         const QByteArray link = QFile::encodeName(m_options.linkPath);
-        struct stat info;
+        struct stat info = {};
         if (::lstat(link.constData(), &info) == 0) {
             if (!S_ISLNK(info.st_mode)) {
                 *error = QStringLiteral("%1 exists and is not a symbolic link").arg(m_options.linkPath);
@@ -195,7 +195,7 @@ void PtySensor::removeLink()
 
 int PtySensor::lineRate() const
 {
-    struct termios settings;
+    struct termios settings = {};
     if (::tcgetattr(m_master, &settings) != 0)
         return 0;
     return rateOfSpeed(::cfgetospeed(&settings));
