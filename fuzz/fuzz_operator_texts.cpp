@@ -125,7 +125,7 @@ QByteArray checkTransparent(const QString &text, const QString &unitText)
     FUZZ_CHECK(at(r, 0) == 0x00 && at(r, 1) == 0x10 && at(r, 2) == Commands::decimalByte(unitText) && at(r, 3) == 0x11,
                r);
     FUZZ_CHECK(at(r, 4) == 0x00 && at(r, 5) == 0x0A && at(r, 6) == send.parts, r);
-    const QByteArray data = r.mid(7, send.parts);
+    QByteArray data = r.mid(7, send.parts);
     if (send.parts >= 18) {
         quint8 sum = 0;
         for (int i = 2; i <= 16; ++i)

@@ -18,6 +18,7 @@
 #include "pendingreplies.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <QSet>
 #include <QStringList>
 
@@ -48,14 +49,12 @@ void raiseAll(PendingReplies &p)
 
 bool flagsAreBytes(const PendingReplies &p, quint8 allowed)
 {
-    for (quint8 flag : {p.pendingSensorData, p.pendingCleanSetting, p.pendingHeatMode, p.pendingWorkMode,
-                        p.pendingModbusAddr, p.pendingSelfCheck, p.pendingGlobalSet, p.pendingTempHumi,
-                        p.pendingHeatTempThreshold, p.pendingHeatHumiThreshold, p.pendingCalibration,
-                        p.pendingTransRead, p.pendingFactor}) {
-        if (flag > allowed)
-            return false;
-    }
-    return true;
+    const std::initializer_list<quint8> flags = {
+        p.pendingSensorData, p.pendingCleanSetting, p.pendingHeatMode, p.pendingWorkMode,
+        p.pendingModbusAddr, p.pendingSelfCheck, p.pendingGlobalSet, p.pendingTempHumi,
+        p.pendingHeatTempThreshold, p.pendingHeatHumiThreshold, p.pendingCalibration,
+        p.pendingTransRead, p.pendingFactor};
+    return std::all_of(flags.begin(), flags.end(), [allowed](quint8 flag) { return flag <= allowed; });
 }
 
 // Exactly one complete Modbus reply with a valid CRC: a read reply, an exception, or the 8-byte

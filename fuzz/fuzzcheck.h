@@ -72,7 +72,7 @@ public:
     QByteArray take(size_t count)
     {
         const size_t n = count < remaining() ? count : remaining();
-        const QByteArray bytes(reinterpret_cast<const char *>(m_data + m_pos), int(n));
+        QByteArray bytes(reinterpret_cast<const char *>(m_data + m_pos), int(n));
         m_pos += n;
         return bytes;
     }

@@ -141,12 +141,12 @@ private slots:
 private:
     bool launch(const QStringList &simOptions)
     {
-        sim.reset(new Simulator);
+        sim = std::make_unique<Simulator>();
         if (!sim->start(simOptions)) {
             failure = sim->error;
             return false;
         }
-        window.reset(new MainWindow);
+        window = std::make_unique<MainWindow>();
         window->installEventFilter(this);
         window->findChild<QComboBox *>(QStringLiteral("comboBoxCOM"))->setEditText(sim->path);
         window->findChild<QAbstractButton *>(QStringLiteral("pushButtonOpen"))->click();
@@ -233,7 +233,7 @@ private:
 void EndToEndTest::init()
 {
     pendingReplies = PendingReplies{};
-    closer.reset(new ModalCloser(50));
+    closer = std::make_unique<ModalCloser>(50);
 }
 
 void EndToEndTest::cleanup()
@@ -515,7 +515,7 @@ void EndToEndTest::corruptedRepliesNeverShown()
     QCOMPARE(fills, presses - corrupted);
     QCOMPARE(fills + refused + lost, presses);
     QVERIFY(refused > 0);
-    QVERIFY(logLines().filter(QStringLiteral("CRC")).size() > 0);
+    QVERIFY(!logLines().filter(QStringLiteral("CRC")).isEmpty());
     qInfo("%d presses: %d filled, %d corrupted (%d refused in the log, %d dropped silently)", presses, fills,
           corrupted, refused, lost);
 }
