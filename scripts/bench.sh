@@ -1,0 +1,43 @@
+#!/bin/sh
+# Benchmarks, each beside its baseline in one run: start-up and resident memory of zelvikconfig
+# against a bare QMainWindow program (20 runs each, median), response time of the window against
+# the simulated sensor at 9600 baud (200 presses) beside the floor of the poll and the line time,
+# and CPU time in 60 s idle with the port open beside the bare program idle.
+# Usage: sh scripts/bench.sh [BUILD_DIR]. BENCH_RUNS, BENCH_PRESSES and BENCH_IDLE_SECONDS change
+# the sizes. Runs on an Xvfb display (xvfb-run), so the windows are real X windows.
+set -e
+BUILD=${1:-build}
+RUNS=${BENCH_RUNS:-20}
+PRESSES=${BENCH_PRESSES:-200}
+IDLE=${BENCH_IDLE_SECONDS:-60}
+if ! command -v xvfb-run >/dev/null 2>&1; then
+    if [ "$(id -u)" -eq 0 ]; then
+        apt-get install -y -qq xvfb >/dev/null
+    else
+        echo "bench: xvfb-run is missing (apt-get install xvfb)" >&2
+        exit 1
+    fi
+fi
+cmake --build "$BUILD" --target zelvikconfig zelvik-sensor-sim zelvik-bench zelvik-bench-bare >/dev/null
+BUILD=$(cd "$BUILD" && pwd)
+STARTUP="$BUILD/bench/zelvik-bench-startup"
+cmake --build "$BUILD" --target zelvik-bench-startup >/dev/null 2>&1 || true
+unset QT_QPA_PLATFORM
+
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), \
+$(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo), Debian $(cat /etc/debian_version), \
+Qt $(dpkg-query -W -f='${Version}' qtbase5-dev 2>/dev/null)"
+echo "Build: $(grep -m1 CMAKE_BUILD_TYPE: "$BUILD/CMakeCache.txt" | cut -d= -f2)"
+OUTPUT=$(mktemp)
+# One display for all three measurements; xvfb-run picks a free display number and stops it after.
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" sh -c '
+    set -e
+    if [ -x "$1" ]; then "$1" "$2" "$3/app/zelvikconfig" "$3/bench/zelvik-bench-bare"
+    else echo "startup: zelvik-bench-startup not built (libxcb1-dev missing)"; fi
+    "$3/bench/zelvik-bench" response "$3/tools/sensor-sim/zelvik-sensor-sim" "$4"
+    "$3/bench/zelvik-bench" idle "$3/tools/sensor-sim/zelvik-sensor-sim" "$5" "$3/bench/zelvik-bench-bare"
+' bench "$STARTUP" "$RUNS" "$BUILD" "$PRESSES" "$IDLE" >"$OUTPUT" 2>&1 || STATUS=$?
+# Qt's own start-up chatter is not part of the figures.
+grep -v -e 'XDG_RUNTIME_DIR' -e 'propagateSizeHints' -e 'connectSlotsByName' "$OUTPUT" || true
+rm -f "$OUTPUT"
+exit "${STATUS:-0}"
