@@ -1,5 +1,5 @@
 // The poll tick: read what the port has buffered, log it, classify it, decode it into the
-// widgets, discard leftover input and run one step of the baud-rate probe.
+// widgets and run one step of the baud-rate probe.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -60,9 +60,10 @@ void MainWindow::timerEvent(QTimerEvent *event)
     if (!serial.isOpen())
         return;
 
-    // Discard stale input only: output still in the buffers is a request just written (the
-    // firmware-identifier request above, or a command pressed right before this tick).
-    serial.clear(QSerialPort::Input);
+    // Nothing is flushed here. Output still in the buffers is a request just written (the
+    // firmware-identifier request above, or a command pressed right before this tick), and input
+    // not yet read is the start of the next reply: bytes that reach the port after readAll()
+    // belong to the next tick, whose classification joins or ignores them.
     runScanStep();
 }
 
