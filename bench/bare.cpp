@@ -30,5 +30,5 @@ int main(int argc, char *argv[])
             QApplication::quit();
         });
     }
-    return application.exec();
+    return QApplication::exec();
 }

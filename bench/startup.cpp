@@ -17,10 +17,9 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <time.h>
+#include <ctime>
 #include <unistd.h>
 
-extern char **environ;
 
 namespace {
 
@@ -36,7 +35,7 @@ long residentKb(pid_t pid)
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);) {
         if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
+            return std::strtol(line.c_str() + 6, nullptr, 10);
     }
     return -1;
 }
@@ -104,7 +103,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s RUNS PROGRAM...\n", argv[0]);
         return 2;
     }
-    const int runs = std::atoi(argv[1]);
+    const int runs = int(std::strtol(argv[1], nullptr, 10));
     xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         std::fprintf(stderr, "cannot connect to the X display\n");

@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <random>
 #include <sys/resource.h>
@@ -85,7 +86,7 @@ int response(MainWindow &window, const QString &simulatorProgram, int presses)
 {
     const double lineMs = (RequestBytes + ReplyBytes) * ByteMs;
     QProcess simulator;
-    const QString port = startSimulator(simulator, simulatorProgram, int(lineMs + 0.5));
+    const QString port = startSimulator(simulator, simulatorProgram, int(std::lround(lineMs)));
     if (port.isEmpty() || !openPort(window, port)) {
         std::fprintf(stderr, "cannot start the simulator or open its port\n");
         return 1;
@@ -110,6 +111,8 @@ int response(MainWindow &window, const QString &simulatorProgram, int presses)
         shownAt = -1;
         clock.start();
         query->click();
+        // shownAt is set by the log's change handler while waitFor runs the event loop.
+        // cppcheck-suppress knownConditionTrueFalse
         if (!waitFor([&] { return shownAt >= 0; }, 3000)) {
             ++lost;
             continue;
