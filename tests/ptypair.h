@@ -16,7 +16,6 @@ public:
 
     bool isValid() const { return m_master >= 0; }
     QString slavePath() const { return m_slavePath; }
-    int masterFd() const { return m_master; }
 
     // Reads until count bytes arrived or timeoutMs passed, running the event loop meanwhile
     // (the serial port writes from the event loop).

@@ -2,28 +2,14 @@
 // the withdrawn tabs, the About box, the embedded catalogue and tear-down with an open port.
 #include "mainwindow.h"
 #include "modalcloser.h"
-#include "ptypair.h"
+#include "windowfixture.h"
 #include "windowprobe.h"
 
-#include <QAction>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QResource>
 #include <QSerialPortInfo>
-#include <QSet>
-#include <QStatusBar>
-#include <QTabWidget>
-#include <QTextEdit>
-#include <QToolBar>
-#include <QTranslator>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <iterator>
-#include <memory>
 
 namespace {
 
@@ -198,7 +184,7 @@ const FormWidget kForm[] = {
     {"statusBar", "QStatusBar", "MainWindow", -1, 0, 0, 0, 0, "", nullptr, nullptr},
 };
 
-const char *const kVisibleTabs[] = {"ModbusAddr", "SetSleep", "CleanDust", "SetHeater", "SetWorkMode",
+const QStringList kVisibleTabs = {"ModbusAddr", "SetSleep", "CleanDust", "SetHeater", "SetWorkMode",
                                     "TempAndHumi", "GetSelfTest", "GlobalSet", "Calibration"};
 
 // Texts the catalogue leaves untranslated: the title, numbers, units and unit-less placeholders.
@@ -255,266 +241,235 @@ void collectUnmatchedSlots(QtMsgType type, const QMessageLogContext &context, co
 
 } // namespace
 
-class TestForm : public QObject
+class TestForm : public WindowFixture
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { previousHandler = qInstallMessageHandler(collectUnmatchedSlots); }
     void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
-    void formContract_data();
-    void formContract();
-    void creationOrder();
-    void startupState();
-    void aboutBox();
-    void catalogue_data();
-    void catalogue();
-    void destroyWithOpenPort();
+
+    void formContract_data()
+    {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(kForm)); ++i)
+            QTest::newRow(kForm[i].name) << i;
+    }
+
+    void formContract()
+    {
+        QFETCH(int, row);
+        const FormWidget &expected = kForm[row];
+        MainWindow window;
+
+        const QList<QWidget *> found = window.findChildren<QWidget *>(QLatin1String(expected.name));
+        QCOMPARE(found.size(), 1);
+        QWidget *widget = found.first();
+        QCOMPARE(widget->metaObject()->className(), expected.className);
+        QCOMPARE(ownerName(widget), QString::fromUtf8(expected.parent));
+        if (expected.x >= 0)
+            QCOMPARE(widget->geometry(), QRect(expected.x, expected.y, expected.w, expected.h));
+        QCOMPARE(widget->styleSheet(), QString::fromUtf8(expected.style));
+        if (expected.text)
+            QCOMPARE(mainText(widget), QString::fromUtf8(expected.text));
+        if (expected.extra)
+            QCOMPARE(extraText(widget), QString::fromUtf8(expected.extra));
+
+        if (expected.font == 0) {
+            QVERIFY2(!widget->testAttribute(Qt::WA_SetFont), "the form sets no font on this widget");
+        } else {
+            // The font the widget ends up with. Where its own or an ancestor's style sheet names a
+            // font, that one wins ("font: 75 12pt" is weight 75/8 = 9, the same as the form's font).
+            QVERIFY(widget->testAttribute(Qt::WA_SetFont));
+            const QFont font = widget->font();
+            QCOMPARE(font.family(), QStringLiteral("微软雅黑"));
+            QCOMPARE(font.pointSize(), expected.font == 'A' ? 12 : 10);
+            QCOMPARE(font.weight(), 9);
+            QVERIFY(!font.italic());
+        }
+    }
+
+    // Creation order is also the keyboard focus order: each container's named children must appear
+    // in the order of the table.
+    void creationOrder()
+    {
+        MainWindow window;
+        QMap<QString, QStringList> expected;
+        QSet<QString> names;
+        for (const FormWidget &w : kForm) {
+            expected[QString::fromUtf8(w.parent)] << QString::fromUtf8(w.name);
+            names.insert(QString::fromUtf8(w.name));
+        }
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+            if (it.key() == QLatin1String("tabWidget")) {
+                // Switching pages reorders the stack's children; the tab order tells the page order.
+                // The last two pages are withdrawn from the bar.
+                auto *tabs = window.findChild<QTabWidget *>(it.key());
+                QStringList pages;
+                for (int i = 0; i < tabs->count(); ++i)
+                    pages << tabs->widget(i)->objectName();
+                QCOMPARE(pages, it.value().mid(0, it.value().size() - 2));
+                QCOMPARE(it.value().mid(it.value().size() - 2), (QStringList {"tab_TransSend", "tab_2"}));
+                continue;
+            }
+            const QObject *parent = it.key() == QLatin1String("MainWindow")
+                ? static_cast<QObject *>(&window) : window.findChild<QObject *>(it.key());
+            QVERIFY2(parent, qPrintable(it.key()));
+            QStringList actual;
+            for (const QObject *child : parent->children())
+                if (names.contains(child->objectName()))
+                    actual << child->objectName();
+            QCOMPARE(actual, it.value());
+        }
+    }
+
+    void startupState()
+    {
+        unmatchedSlots.clear();
+        MainWindow window;
+        // Every slot found its widget by name, except the one whose widget does not exist.
+        QCOMPARE(unmatchedSlots, QStringList {QStringLiteral("on_pushButtonTestBoudrate_clicked()")});
+        QCOMPARE(window.size(), QSize(1528, 823));
+        QCOMPARE(window.windowTitle(), QStringLiteral("ZelvikConfig"));
+        // "9600" is listed twice; the first one is current.
+        QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("comboBox_BoudRate"))->currentIndex(), 0);
+        QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("comboBox_SetBoudRate"))->currentIndex(), 0);
+
+        auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+        QVERIFY(tabs);
+        QStringList titles;
+        for (int i = 0; i < tabs->count(); ++i)
+            titles << tabs->tabText(i);
+        QCOMPARE(titles, kVisibleTabs);
+        QCOMPARE(tabs->currentIndex(), 0); // "ModbusAddr": creationOrder() checks the page order
+        // Withdrawn from the bar; formContract() finds the pages and their widgets still alive.
+        for (const char *page : {"tab_TransSend", "tab_2"})
+            QCOMPARE(tabs->indexOf(window.findChild<QWidget *>(QLatin1String(page))), -1);
+
+        QVERIFY(window.findChild<QWidget *>(QStringLiteral("pushButton_SetID"))->isHidden());
+        QCOMPARE(WindowProbe::pollTimerId(window), -1);
+        QVERIFY(!WindowProbe::serial(window).isOpen());
+
+        // The port list is what the system reported, in its order; only the port combo is editable.
+        auto *com = window.findChild<QComboBox *>(QStringLiteral("comboBoxCOM"));
+        QStringList ports;
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+            ports << info.portName();
+        QCOMPARE(comboItems(com), ports);
+        for (QComboBox *combo : window.findChildren<QComboBox *>())
+            QCOMPARE(combo->isEditable(), combo == com);
+
+        // Nothing is read-only, limited, ticked or disabled by the form; the window disables Close.
+        for (QLineEdit *edit : window.findChildren<QLineEdit *>()) {
+            QVERIFY2(!edit->isReadOnly() && !edit->validator() && edit->maxLength() == 32767,
+                     qPrintable(edit->objectName()));
+        }
+        for (QAbstractButton *button : window.findChildren<QAbstractButton *>()) {
+            QVERIFY2(!button->isChecked(), qPrintable(button->objectName()));
+            if (!button->objectName().isEmpty())
+                QCOMPARE(button->isEnabled(), button->objectName() != QLatin1String("pushButtonClose"));
+        }
+
+        // Menu bar: one menu "&About" with one entry "&About"; tool bar: a single separator.
+        QCOMPARE(window.menuBar(), window.findChild<QMenuBar *>(QStringLiteral("menuBar")));
+        const QList<QAction *> menus = window.menuBar()->actions();
+        QCOMPARE(menus.size(), 1);
+        QCOMPARE(menus.first()->text(), QStringLiteral("&About"));
+        QVERIFY(menus.first()->menu());
+        const QList<QAction *> entries = menus.first()->menu()->actions();
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first()->text(), QStringLiteral("&About"));
+        auto *toolBar = window.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
+        QCOMPARE(window.toolBarArea(toolBar), Qt::TopToolBarArea);
+        QCOMPARE(toolBar->actions().size(), 1);
+        QVERIFY(toolBar->actions().first()->isSeparator());
+        QCOMPARE(window.statusBar(), window.findChild<QStatusBar *>(QStringLiteral("statusBar")));
+        QVERIFY(window.statusBar()->currentMessage().isEmpty());
+    }
+
+    void aboutBox()
+    {
+        MainWindow window;
+        window.show();
+        QAction *entry = window.menuBar()->actions().first()->menu()->actions().first();
+        ModalCloser closer(50);
+        entry->trigger(); // returns once the closer has dismissed the box
+        QCOMPARE(closer.count(), 1);
+        const ModalCloser::Box box = closer.boxes().first();
+        QCOMPARE(box.title, QStringLiteral("About"));
+        QCOMPARE(box.text, QStringLiteral("<html>V1.3</html><html><br>Zelvik Config and Test </html><html>"
+                                          "<br>https://zelvik.example/ </html><html><br>2017.9.18</html>"));
+        QCOMPARE(box.buttons, QStringList {QStringLiteral("Ok")});
+        QVERIFY(!closer.isBoxOpen());
+        QVERIFY(window.isVisible());
+    }
+
+    void catalogue_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("chinese");
+        QTest::newRow("Open") << "Open" << "打开";
+        QTest::newRow("Rearesh") << "Rearesh" << "刷新";
+        QTest::newRow("Query") << "Query" << "查询";
+        QTest::newRow("ModbusAddr") << "ModbusAddr" << "Modbus地址";
+        QTest::newRow("ModbusAddr： 0x") << "ModbusAddr： 0x" << "Modbus地址： 0x";
+        QTest::newRow("No.3Unit") << "No.3Unit" << "3号单元";
+        QTest::newRow("tip K") << kTipK
+            << "<html><head/><body><p><span style=\" font-size:10pt;\">用于Kelvra协议</span></p></body></html>";
+        QTest::newRow("modbus switch") << "Device change to MODBUS!" << "设备已切换到MODBUS协议！";
+        QTest::newRow("factory") << "Device change to FactoryConfig!" << "设备已恢复出厂设置！";
+        QTest::newRow("kelvra switch") << "Device change to Kelvra!" << "设备已切换到Kelvra协议！";
+        for (const char *kept : {"ZelvikConfig", "COM:", "9600", "PM2.5", "℃", "(10~250)"})
+            QTest::newRow(kept) << QString::fromUtf8(kept) << QString();
+    }
+
+    void catalogue()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, chinese);
+
+        QResource resource(QStringLiteral(":/ts/zh_CN.qm"));
+        QVERIFY(resource.isValid());
+        QCOMPARE(resource.compressionAlgorithm(), QResource::NoCompression);
+        QTranslator translator;
+        QVERIFY(translator.load(QStringLiteral(":/ts/zh_CN.qm")));
+        QCOMPARE(translator.translate("MainWindow", source.toUtf8().constData()), chinese);
+
+        // Every caption and tab title of the form outside the untranslated set has a Chinese counterpart.
+        QStringList sources = kVisibleTabs + QStringList {QStringLiteral("Transmission"), QStringLiteral("GetAllSelfTest")};
+        for (const FormWidget &w : kForm) {
+            if (w.text)
+                sources << QString::fromUtf8(w.text).split(QLatin1Char('|'));
+            if (w.extra)
+                sources << QString::fromUtf8(w.extra);
+        }
+        for (const QString &part : qAsConst(sources)) {
+            if (!kUntranslated.contains(part)) {
+                const QString translated = translator.translate("MainWindow", part.toUtf8().constData());
+                QVERIFY2(!translated.isEmpty() && translated != part, qPrintable(part));
+            }
+        }
+
+        // The program itself installs no translator: a fresh window still speaks English.
+        MainWindow window;
+        QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("pushButtonOpen"))->text(), QStringLiteral("Open"));
+        QCOMPARE(QCoreApplication::translate("MainWindow", "Rearesh"), QStringLiteral("Rearesh"));
+    }
+
+    // Destroying the window while the port is open must release the port (the device side sees the
+    // line hang up) and leave no poll tick behind.
+    void destroyWithOpenPort()
+    {
+        QVERIFY(openOnPty());
+        QVERIFY(WindowProbe::pollTimerId(*window) != -1);
+        QVERIFY(!widget("pushButtonOpen")->isEnabled() && widget("pushButtonClose")->isEnabled());
+        QVERIFY(!pty->slaveClosed());
+
+        window.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(pty->slaveClosed(), 2000);
+        QTest::qWait(400); // a stray poll tick would hit a destroyed window here
+    }
 };
-
-void TestForm::formContract_data()
-{
-    QTest::addColumn<int>("row");
-    for (int i = 0; i < int(std::size(kForm)); ++i)
-        QTest::newRow(kForm[i].name) << i;
-}
-
-void TestForm::formContract()
-{
-    QFETCH(int, row);
-    const FormWidget &expected = kForm[row];
-    MainWindow window;
-
-    const QList<QWidget *> found = window.findChildren<QWidget *>(QLatin1String(expected.name));
-    QCOMPARE(found.size(), 1);
-    QWidget *widget = found.first();
-    QCOMPARE(widget->metaObject()->className(), expected.className);
-    QCOMPARE(ownerName(widget), QString::fromUtf8(expected.parent));
-    if (expected.x >= 0)
-        QCOMPARE(widget->geometry(), QRect(expected.x, expected.y, expected.w, expected.h));
-    QCOMPARE(widget->styleSheet(), QString::fromUtf8(expected.style));
-    if (expected.text)
-        QCOMPARE(mainText(widget), QString::fromUtf8(expected.text));
-    if (expected.extra)
-        QCOMPARE(extraText(widget), QString::fromUtf8(expected.extra));
-
-    if (expected.font == 0) {
-        QVERIFY2(!widget->testAttribute(Qt::WA_SetFont), "the form sets no font on this widget");
-    } else {
-        // The font the widget ends up with. Where its own or an ancestor's style sheet names a
-        // font, that one wins ("font: 75 12pt" is weight 75/8 = 9, the same as the form's font).
-        QVERIFY(widget->testAttribute(Qt::WA_SetFont));
-        const QFont font = widget->font();
-        QCOMPARE(font.family(), QStringLiteral("微软雅黑"));
-        QCOMPARE(font.pointSize(), expected.font == 'A' ? 12 : 10);
-        QCOMPARE(font.weight(), 9);
-        QVERIFY(!font.italic());
-    }
-}
-
-// Creation order is also the keyboard focus order: each container's named children must appear
-// in the order of the table.
-void TestForm::creationOrder()
-{
-    MainWindow window;
-    QMap<QString, QStringList> expected;
-    QSet<QString> names;
-    for (const FormWidget &w : kForm) {
-        expected[QString::fromUtf8(w.parent)] << QString::fromUtf8(w.name);
-        names.insert(QString::fromUtf8(w.name));
-    }
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-        if (it.key() == QLatin1String("tabWidget")) {
-            // Switching pages reorders the stack's children; the tab order tells the page order.
-            // The last two pages are withdrawn from the bar.
-            auto *tabs = window.findChild<QTabWidget *>(it.key());
-            QStringList pages;
-            for (int i = 0; i < tabs->count(); ++i)
-                pages << tabs->widget(i)->objectName();
-            QCOMPARE(pages, it.value().mid(0, it.value().size() - 2));
-            QCOMPARE(it.value().mid(it.value().size() - 2), (QStringList {"tab_TransSend", "tab_2"}));
-            continue;
-        }
-        const QObject *parent = it.key() == QLatin1String("MainWindow")
-            ? static_cast<QObject *>(&window) : window.findChild<QObject *>(it.key());
-        QVERIFY2(parent, qPrintable(it.key()));
-        QStringList actual;
-        for (const QObject *child : parent->children())
-            if (names.contains(child->objectName()))
-                actual << child->objectName();
-        QCOMPARE(actual, it.value());
-    }
-}
-
-void TestForm::startupState()
-{
-    unmatchedSlots.clear();
-    MainWindow window;
-    // Every slot found its widget by name, except the one whose widget does not exist.
-    QCOMPARE(unmatchedSlots, QStringList {QStringLiteral("on_pushButtonTestBoudrate_clicked()")});
-    QCOMPARE(window.size(), QSize(1528, 823));
-    QCOMPARE(window.windowTitle(), QStringLiteral("ZelvikConfig"));
-    // "9600" is listed twice; the first one is current.
-    QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("comboBox_BoudRate"))->currentIndex(), 0);
-    QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("comboBox_SetBoudRate"))->currentIndex(), 0);
-
-    auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
-    QVERIFY(tabs);
-    QStringList titles;
-    for (int i = 0; i < tabs->count(); ++i)
-        titles << tabs->tabText(i);
-    QStringList expectedTitles;
-    for (const char *title : kVisibleTabs)
-        expectedTitles << QLatin1String(title);
-    QCOMPARE(titles, expectedTitles);
-    QCOMPARE(tabs->currentIndex(), 0);
-    QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("tab_DeviceAddr"));
-    // Withdrawn from the bar, but the pages and their widgets stay alive for their slots.
-    for (const char *page : {"tab_TransSend", "tab_2"}) {
-        QWidget *widget = window.findChild<QWidget *>(QLatin1String(page));
-        QVERIFY2(widget, page);
-        QCOMPARE(tabs->indexOf(widget), -1);
-    }
-    QVERIFY(window.findChild<QPushButton *>(QStringLiteral("pushButton_TransSend")));
-    QVERIFY(window.findChild<QPushButton *>(QStringLiteral("pushButton_GetFactor")));
-
-    QVERIFY(window.findChild<QWidget *>(QStringLiteral("pushButton_SetID"))->isHidden());
-    QVERIFY(window.findChild<QWidget *>(QStringLiteral("pushButtonOpen"))->isEnabled());
-    QVERIFY(!window.findChild<QWidget *>(QStringLiteral("pushButtonClose"))->isEnabled());
-    QCOMPARE(WindowProbe::pollTimerId(window), -1);
-    QVERIFY(!WindowProbe::serial(window).isOpen());
-
-    // The port list is what the system reported, in its order; only the port combo is editable.
-    auto *com = window.findChild<QComboBox *>(QStringLiteral("comboBoxCOM"));
-    QStringList ports;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        ports << info.portName();
-    QCOMPARE(comboItems(com), ports);
-    for (QComboBox *combo : window.findChildren<QComboBox *>())
-        QCOMPARE(combo->isEditable(), combo == com);
-
-    // Nothing is read-only, limited, ticked or disabled by the form (the Close button by the window).
-    for (QLineEdit *edit : window.findChildren<QLineEdit *>()) {
-        QVERIFY2(!edit->isReadOnly() && !edit->validator() && edit->maxLength() == 32767,
-                 qPrintable(edit->objectName()));
-    }
-    for (QAbstractButton *button : window.findChildren<QAbstractButton *>()) {
-        QVERIFY2(!button->isChecked(), qPrintable(button->objectName()));
-        if (!button->objectName().isEmpty())
-            QCOMPARE(button->isEnabled(), button->objectName() != QLatin1String("pushButtonClose"));
-    }
-
-    // Menu bar: one menu "&About" with one entry "&About"; tool bar: a single separator.
-    QCOMPARE(window.menuBar(), window.findChild<QMenuBar *>(QStringLiteral("menuBar")));
-    const QList<QAction *> menus = window.menuBar()->actions();
-    QCOMPARE(menus.size(), 1);
-    QCOMPARE(menus.first()->text(), QStringLiteral("&About"));
-    QVERIFY(menus.first()->menu());
-    const QList<QAction *> entries = menus.first()->menu()->actions();
-    QCOMPARE(entries.size(), 1);
-    QCOMPARE(entries.first()->text(), QStringLiteral("&About"));
-    auto *toolBar = window.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
-    QCOMPARE(window.toolBarArea(toolBar), Qt::TopToolBarArea);
-    QCOMPARE(toolBar->actions().size(), 1);
-    QVERIFY(toolBar->actions().first()->isSeparator());
-    QCOMPARE(window.statusBar(), window.findChild<QStatusBar *>(QStringLiteral("statusBar")));
-    QVERIFY(window.statusBar()->currentMessage().isEmpty());
-}
-
-void TestForm::aboutBox()
-{
-    MainWindow window;
-    window.show();
-    QAction *entry = window.menuBar()->actions().first()->menu()->actions().first();
-    ModalCloser closer(50);
-    entry->trigger(); // returns once the closer has dismissed the box
-    QCOMPARE(closer.count(), 1);
-    const ModalCloser::Box box = closer.boxes().first();
-    QCOMPARE(box.title, QStringLiteral("About"));
-    QCOMPARE(box.text, QStringLiteral("<html>V1.3</html><html><br>Zelvik Config and Test </html><html>"
-                                      "<br>https://zelvik.example/ </html><html><br>2017.9.18</html>"));
-    QCOMPARE(box.buttons, QStringList {QStringLiteral("Ok")});
-    QVERIFY(!closer.isBoxOpen());
-    QVERIFY(window.isVisible());
-}
-
-void TestForm::catalogue_data()
-{
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<QString>("chinese");
-    QTest::newRow("Open") << "Open" << "打开";
-    QTest::newRow("Rearesh") << "Rearesh" << "刷新";
-    QTest::newRow("Query") << "Query" << "查询";
-    QTest::newRow("ModbusAddr") << "ModbusAddr" << "Modbus地址";
-    QTest::newRow("ModbusAddr： 0x") << "ModbusAddr： 0x" << "Modbus地址： 0x";
-    QTest::newRow("No.3Unit") << "No.3Unit" << "3号单元";
-    QTest::newRow("tip K") << kTipK
-        << "<html><head/><body><p><span style=\" font-size:10pt;\">用于Kelvra协议</span></p></body></html>";
-    QTest::newRow("modbus switch") << "Device change to MODBUS!" << "设备已切换到MODBUS协议！";
-    QTest::newRow("factory") << "Device change to FactoryConfig!" << "设备已恢复出厂设置！";
-    QTest::newRow("kelvra switch") << "Device change to Kelvra!" << "设备已切换到Kelvra协议！";
-    for (const char *kept : {"ZelvikConfig", "COM:", "9600", "PM2.5", "℃", "(10~250)"})
-        QTest::newRow(kept) << QString::fromUtf8(kept) << QString();
-}
-
-void TestForm::catalogue()
-{
-    QFETCH(QString, source);
-    QFETCH(QString, chinese);
-
-    QResource resource(QStringLiteral(":/ts/zh_CN.qm"));
-    QVERIFY(resource.isValid());
-    QCOMPARE(resource.compressionAlgorithm(), QResource::NoCompression);
-    QTranslator translator;
-    QVERIFY(translator.load(QStringLiteral(":/ts/zh_CN.qm")));
-    QCOMPARE(translator.translate("MainWindow", source.toUtf8().constData()), chinese);
-
-    // Every caption and tab title of the form outside the untranslated set has a Chinese counterpart.
-    QStringList sources {QStringLiteral("Transmission"), QStringLiteral("GetAllSelfTest")};
-    for (const char *title : kVisibleTabs)
-        sources << QString::fromUtf8(title);
-    for (const FormWidget &w : kForm) {
-        if (w.text)
-            sources << QString::fromUtf8(w.text).split(QLatin1Char('|'));
-        if (w.extra)
-            sources << QString::fromUtf8(w.extra);
-    }
-    for (const QString &part : qAsConst(sources)) {
-        if (!kUntranslated.contains(part)) {
-            const QString translated = translator.translate("MainWindow", part.toUtf8().constData());
-            QVERIFY2(!translated.isEmpty() && translated != part, qPrintable(part));
-        }
-    }
-
-    // The program itself installs no translator: a fresh window still speaks English.
-    MainWindow window;
-    QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("pushButtonOpen"))->text(), QStringLiteral("Open"));
-    QCOMPARE(QCoreApplication::translate("MainWindow", "Rearesh"), QStringLiteral("Rearesh"));
-}
-
-// Destroying the window while the port is open must release the port (the device side sees the
-// line hang up) and leave no poll tick behind.
-void TestForm::destroyWithOpenPort()
-{
-    PtyPair pty;
-    QVERIFY(pty.isValid());
-    auto window = std::make_unique<MainWindow>();
-    auto *com = window->findChild<QComboBox *>(QStringLiteral("comboBoxCOM"));
-    com->lineEdit()->clear();
-    QTest::keyClicks(com->lineEdit(), pty.slavePath());
-    QCOMPARE(com->currentText(), pty.slavePath());
-    window->findChild<QPushButton *>(QStringLiteral("pushButtonOpen"))->click();
-
-    QVERIFY(WindowProbe::serial(*window).isOpen());
-    QVERIFY(WindowProbe::pollTimerId(*window) != -1);
-    QVERIFY(!window->findChild<QWidget *>(QStringLiteral("pushButtonOpen"))->isEnabled());
-    QVERIFY(window->findChild<QWidget *>(QStringLiteral("pushButtonClose"))->isEnabled());
-    QVERIFY(!pty.slaveClosed());
-
-    window.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(pty.slaveClosed(), 2000);
-    QTest::qWait(400); // a stray poll tick would hit a destroyed window here
-}
 
 QTEST_MAIN(TestForm)
 #include "tst_form.moc"

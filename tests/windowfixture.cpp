@@ -1,0 +1,125 @@
+#include "windowfixture.h"
+#include "pendingreplies.h"
+#include "windowprobe.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <algorithm>
+
+MainWindow &WindowFixture::newWindow()
+{
+    window.reset();
+    window = std::make_unique<MainWindow>();
+    window->installEventFilter(this);
+    ticks = 0;
+    lastTickAt = -1;
+    clock.start();
+    return *window;
+}
+
+bool WindowFixture::openPort(const QString &path)
+{
+    auto *com = widget<QComboBox>(QStringLiteral("comboBoxCOM"));
+    com->lineEdit()->clear();
+    QTest::keyClicks(com->lineEdit(), path);
+    if (com->currentText() != path)
+        return false;
+    widget<QAbstractButton>(QStringLiteral("pushButtonOpen"))->click();
+    return WindowProbe::serial(*window).isOpen();
+}
+
+bool WindowFixture::openOnPty()
+{
+    closeAll();
+    pendingReplies = PendingReplies{};
+    pty = std::make_unique<PtyPair>();
+    newWindow();
+    return pty->isValid() && openPort(pty->slavePath());
+}
+
+void WindowFixture::closeAll()
+{
+    window.reset();
+    pty.reset();
+}
+
+bool WindowFixture::press(const QString &target)
+{
+    if (target.startsWith(QLatin1String("on_")))
+        return QMetaObject::invokeMethod(window.get(), target.toLatin1().constData());
+    auto *button = window->findChild<QAbstractButton *>(target);
+    if (button)
+        button->click();
+    return button != nullptr;
+}
+
+bool WindowFixture::set(const QString &nameValue)
+{
+    const QString text = nameValue.section(QLatin1Char('='), 1);
+    QObject *object = window->findChild<QObject *>(nameValue.section(QLatin1Char('='), 0, 0));
+    if (auto *edit = qobject_cast<QLineEdit *>(object)) {
+        edit->setText(text);
+    } else if (auto *label = qobject_cast<QLabel *>(object)) {
+        label->setText(text);
+    } else if (auto *combo = qobject_cast<QComboBox *>(object)) {
+        if (combo->findText(text) < 0)
+            return false;
+        combo->setCurrentIndex(combo->findText(text));
+    } else if (auto *button = qobject_cast<QAbstractButton *>(object)) {
+        button->setChecked(text == QLatin1String("1"));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool WindowFixture::set(const QStringList &nameValues)
+{
+    return std::all_of(nameValues.begin(), nameValues.end(), [this](const QString &nameValue) { return set(nameValue); });
+}
+
+QString WindowFixture::value(const QString &name) const
+{
+    QObject *object = window->findChild<QObject *>(name);
+    if (auto *edit = qobject_cast<QLineEdit *>(object))
+        return edit->text();
+    if (auto *label = qobject_cast<QLabel *>(object))
+        return label->text();
+    if (auto *combo = qobject_cast<QComboBox *>(object))
+        return combo->currentText();
+    if (auto *button = qobject_cast<QAbstractButton *>(object))
+        return button->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    return QStringLiteral("<no widget>");
+}
+
+QStringList WindowFixture::values(const QStringList &nameValues) const
+{
+    QStringList actual;
+    for (const QString &nameValue : nameValues) {
+        const QString name = nameValue.section(QLatin1Char('='), 0, 0);
+        actual << name + QLatin1Char('=') + value(name);
+    }
+    return actual;
+}
+
+QStringList WindowFixture::logLines() const
+{
+    return widget<QTextEdit>(QStringLiteral("textEditPM"))->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+bool WindowFixture::waitTicks(int count)
+{
+    const int target = ticks + count;
+    return QTest::qWaitFor([&] { return ticks >= target; }, 400 * count + 600);
+}
+
+bool WindowFixture::eventFilter(QObject *watched, QEvent *event)
+{
+    if (window && watched == window.get() && event->type() == QEvent::Timer
+        && static_cast<QTimerEvent *>(event)->timerId() == WindowProbe::pollTimerId(*window)) {
+        ++ticks;
+        lastTickAt = clock.elapsed();
+    }
+    return false;
+}

@@ -1,0 +1,61 @@
+#ifndef ZELVIK_WINDOWFIXTURE_H
+#define ZELVIK_WINDOWFIXTURE_H
+
+#include "mainwindow.h"
+#include "ptypair.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+// The real window driven the way the operator drives it, by object names, with its poll ticks
+// counted. Window suites derive from it.
+class WindowFixture : public QObject
+{
+public:
+    // A new window (the old one is destroyed first) whose ticks are counted from zero.
+    MainWindow &newWindow();
+    // Types the path into the COM box and presses Open; true when the port is open.
+    bool openPort(const QString &path);
+    // A new pseudo-terminal pair and a new window open on it, the record of pending replies cleared.
+    bool openOnPty();
+    // Destroys the window (closing its port) before the pair.
+    void closeAll();
+
+    // The widget of that name and class; a missing one stops the run.
+    template <class T = QWidget> T *widget(const QString &name) const
+    {
+        T *found = window->findChild<T *>(name);
+        if (!found)
+            qFatal("no widget %s of the class asked for", qPrintable(name));
+        return found;
+    }
+    // Clicks the button of that name, or invokes the slot when the name starts with "on_" (the
+    // withdrawn tabs and the probe slot no widget reaches).
+    bool press(const QString &target);
+    // "name=value": a line edit's or label's text, a combo's entry by its text, a check box or
+    // radio button 1 or 0.
+    bool set(const QString &nameValue);
+    bool set(const QStringList &nameValues);
+    // The same forms as set(); "<no widget>" when there is none.
+    QString value(const QString &name) const;
+    // "name=current value" for the name of each "name=value".
+    QStringList values(const QStringList &nameValues) const;
+    // The log pane's lines, empty ones left out.
+    QStringList logLines() const;
+    // Runs the event loop until count more poll ticks have started.
+    bool waitTicks(int count);
+
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<PtyPair> pty;
+    QElapsedTimer clock;  // started by newWindow()
+    int ticks = 0;
+    qint64 lastTickAt = -1; // clock time at which the latest tick started
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+};
+
+#endif
