@@ -16,26 +16,7 @@ WORK=${FUZZ_WORK_DIR:-$BUILD/work}
 TARGETS=${FUZZ_TARGETS:-"fuzz_replies fuzz_sim_requests fuzz_operator_texts"}
 
 # --- tools ---------------------------------------------------------------------------------------
-PACKAGES="clang libclang-rt-14-dev cmake make qtbase5-dev"
-missing=""
-for package in $PACKAGES; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-    echo "Installing:$missing"
-    if [ "$(id -u)" -eq 0 ]; then
-        SUDO=""
-    elif command -v sudo >/dev/null 2>&1; then
-        SUDO="sudo"
-    else
-        echo "Missing packages:$missing (run as root or install them with apt-get)" >&2
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -qq
-    # shellcheck disable=SC2086
-    $SUDO apt-get install -y -qq --no-install-recommends $missing
-fi
+sh "$ROOT/scripts/install-deps.sh" clang libclang-rt-14-dev
 
 # --- build ---------------------------------------------------------------------------------------
 CC=clang CXX=clang++ cmake -S "$ROOT/fuzz" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -1,11 +1,12 @@
 #!/bin/sh
 # Installs the Debian packages that building, testing and the demo need, if any is missing.
+# Packages named as arguments are checked and installed as well (fuzzing and lint tools).
 set -e
 # Build, tests and demo; the packaging tests validate the desktop entry, metainfo, man pages and .deb.
 PACKAGES="cmake make g++ qtbase5-dev libqt5serialport5-dev qttools5-dev-tools qttools5-dev fonts-noto-cjk
           desktop-file-utils appstream dpkg-dev binutils groff-base man-db lintian"
 missing=""
-for package in $PACKAGES; do
+for package in $PACKAGES "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
 done
 [ -z "$missing" ] && exit 0

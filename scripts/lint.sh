@@ -12,25 +12,7 @@ BUILD=${1:-build}
 JOBS=${LINT_JOBS:-$(nproc)}
 
 # --- tools ---------------------------------------------------------------------------------------
-missing=""
-command -v clang-tidy >/dev/null 2>&1 || missing="$missing clang-tidy"
-command -v cppcheck >/dev/null 2>&1 || missing="$missing cppcheck"
-command -v python3 >/dev/null 2>&1 || missing="$missing python3"
-if [ -n "$missing" ]; then
-    echo "Installing:$missing"
-    if [ "$(id -u)" -eq 0 ]; then
-        SUDO=""
-    elif command -v sudo >/dev/null 2>&1; then
-        SUDO="sudo"
-    else
-        echo "Missing:$missing (run as root or install them with apt-get)" >&2
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -qq
-    # shellcheck disable=SC2086
-    $SUDO apt-get install -y -qq --no-install-recommends $missing
-fi
+sh "$ROOT/scripts/install-deps.sh" clang-tidy cppcheck python3
 
 # --- compile commands and generated headers ------------------------------------------------------
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
