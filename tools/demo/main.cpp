@@ -3,6 +3,7 @@
 // saves a screenshot and prints the log pane.
 #include "fonts.h"
 #include "mainwindow.h"
+#include "toolsupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -26,24 +27,6 @@ namespace {
 bool hasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-QString simulatorPath()
-{
-    QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/zelvik-sensor-sim");
-    if (QFileInfo(beside).isExecutable())
-        return beside;
-    QString built = QStringLiteral(ZELVIK_SIM_PATH);
-    if (QFileInfo(built).isExecutable())
-        return built;
-    return QStringLiteral("zelvik-sensor-sim");
-}
-
-void wait(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 void press(MainWindow &window, const char *objectName, int settleMs)

@@ -5,6 +5,7 @@
 // about.
 #include "fonts.h"
 #include "mainwindow.h"
+#include "toolsupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -40,24 +41,6 @@ void print(const QString &text)
 {
     std::fputs(qPrintable(text + QLatin1Char('\n')), stdout);
     std::fflush(stdout);
-}
-
-void wait(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-QString defaultSimulatorPath()
-{
-    QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/zelvik-sensor-sim");
-    if (QFileInfo(beside).isExecutable())
-        return beside;
-    QString built = QStringLiteral(ZELVIK_SIM_PATH);
-    if (QFileInfo(built).isExecutable())
-        return built;
-    return QStringLiteral("zelvik-sensor-sim");
 }
 
 // One simulated sensor, reachable through a symbolic link of our choosing.
@@ -386,7 +369,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption mainOption(QStringLiteral("main"), QStringLiteral("Where the whole-window picture goes."),
                                         QStringLiteral("file"), QStringLiteral("docs/screenshot.png"));
     const QCommandLineOption simOption(QStringLiteral("sim"), QStringLiteral("The simulated sensor program."),
-                                       QStringLiteral("path"), defaultSimulatorPath());
+                                       QStringLiteral("path"), simulatorPath());
     const QCommandLineOption settleOption(QStringLiteral("settle"),
                                           QStringLiteral("Milliseconds to wait after each query (default 900)."),
                                           QStringLiteral("ms"), QStringLiteral("900"));
