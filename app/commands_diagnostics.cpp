@@ -6,14 +6,15 @@
 #include "commandframes.h"
 #include "pendingreplies.h"
 
+using Query = PendingReplies::Query;
+
 void MainWindow::on_pushButton_GetSelfCheck_clicked()
 {
     ui->checkBox_Selfcheck1->setChecked(false);
     ui->checkBox_Selfcheck2->setChecked(false);
     ui->checkBox_Selfcheck3->setChecked(false);
     ui->checkBox_Selfcheck4->setChecked(false);
-    pendingReplies.pendingSelfCheck = 1;
-    sendAndEcho(Commands::getSelfTest());
+    queryAndEcho(Query::pendingSelfCheck, Commands::getSelfTest());
 }
 
 void MainWindow::on_pushButton_GetGlobalOnOff_clicked()
@@ -22,8 +23,7 @@ void MainWindow::on_pushButton_GetGlobalOnOff_clicked()
     ui->checkBox_Global2->setChecked(false);
     ui->checkBox_Global3->setChecked(false);
     ui->checkBox_Global4->setChecked(false);
-    pendingReplies.pendingGlobalSet = 1;
-    sendAndEcho(Commands::getGlobalOnOff());
+    queryAndEcho(Query::pendingGlobalSet, Commands::getGlobalOnOff());
 }
 
 void MainWindow::on_pushButton_SetGlobalOnOff_clicked()
@@ -37,8 +37,7 @@ void MainWindow::on_pushButton_GetTempHumi_clicked()
 {
     ui->lineEdit_Temp->setText(QString());
     ui->lineEdit_Humi->setText(QString());
-    pendingReplies.pendingTempHumi = 1;
-    sendAndEcho(Commands::getTempHumi());
+    queryAndEcho(Query::pendingTempHumi, Commands::getTempHumi());
 }
 
 void MainWindow::on_pushButton_Calibrate_clicked()
@@ -50,8 +49,7 @@ void MainWindow::on_pushButton_Calibrate_clicked()
     if (ui->comboBox_Calibrate->currentIndex() == 0) { // "Query"
         ui->lineEdit_CalibrZero->setText(QString());
         ui->lineEdit_CalibrateFactor->setText(QString());
-        pendingReplies.pendingCalibration = 1;
-        sendAndEcho(Commands::calibrationQuery(unit, range));
+        queryAndEcho(Query::pendingCalibration, Commands::calibrationQuery(unit, range));
     } else {
         sendAndEcho(Commands::calibrationSet(unit, range, zero, factor));
     }
@@ -67,6 +65,5 @@ void MainWindow::on_pushButton_GetFactor_clicked()
     ui->lineEdit_3Factor_2->setText(QString());
     ui->lineEdit_4Factor->setText(QString());
     ui->lineEdit_4Factor_2->setText(QString());
-    pendingReplies.pendingFactor = 1;
-    sendAndEcho(Commands::getSelfTestFactors());
+    queryAndEcho(Query::pendingFactor, Commands::getSelfTestFactors());
 }

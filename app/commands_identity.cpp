@@ -9,7 +9,7 @@
 
 void MainWindow::on_pushButton_GetInfo_clicked()
 {
-    writeFrame(Commands::getDeviceInfo());
+    sendQuery(PendingReplies::Query::pendingDeviceInfo, Commands::getDeviceInfo());
     // Only a fresh reply may fill these.
     ui->Edit_DeviceID->setText(QString());
     ui->label_softid->setText(QString());

@@ -6,6 +6,8 @@
 #include "commandframes.h"
 #include "pendingreplies.h"
 
+using Query = PendingReplies::Query;
+
 namespace {
 constexpr int QueryIndex = 0; // the "Query" / "Set" combo boxes: 0 reads, 1 writes
 }
@@ -22,8 +24,7 @@ void MainWindow::on_pushButton_AutoCleanDust_clicked()
     if (ui->comboBoxAutoCleanDust->currentIndex() == QueryIndex) {
         ui->lineEdit_AutoCleanTime->setText(QString());
         ui->lineEdit_AutoCleanDustJianGe->setText(QString());
-        pendingReplies.pendingCleanSetting = 1;
-        sendAndEcho(Commands::getAutoClean());
+        queryAndEcho(Query::pendingCleanSetting, Commands::getAutoClean());
     } else {
         sendAndEcho(Commands::setAutoClean(duration, interval));
     }
@@ -43,8 +44,7 @@ void MainWindow::on_pushButton_GetHeatMode_clicked()
 {
     ui->radioButton_AutoHeat->setChecked(false);
     ui->radioButton_ManualHeat->setChecked(false);
-    pendingReplies.pendingHeatMode = 1;
-    sendAndEcho(Commands::getHeatMode());
+    queryAndEcho(Query::pendingHeatMode, Commands::getHeatMode());
 }
 
 void MainWindow::on_radioButton_StartHeat_clicked()
@@ -64,8 +64,7 @@ void MainWindow::on_pushButton_HeatTemp_clicked()
     if (ui->comboBox_HeatTemp->currentIndex() == QueryIndex) {
         ui->lineEdit_HeatTempHigh->setText(QString());
         ui->lineEdit_HeatTempLow->setText(QString());
-        pendingReplies.pendingHeatTempThreshold = 1;
-        sendAndEcho(Commands::getHeatTempThresholds());
+        queryAndEcho(Query::pendingHeatTempThreshold, Commands::getHeatTempThresholds());
     } else {
         sendAndEcho(Commands::setHeatTempThresholds(high, low));
     }
@@ -78,8 +77,7 @@ void MainWindow::on_pushButton_HeatHumi_clicked()
     if (ui->comboBox_HeatHumi->currentIndex() == QueryIndex) {
         ui->lineEdit_HeatHumiHigh->setText(QString());
         ui->lineEdit_HeatHumiLow->setText(QString());
-        pendingReplies.pendingHeatHumiThreshold = 1;
-        sendAndEcho(Commands::getHeatHumiThresholds());
+        queryAndEcho(Query::pendingHeatHumiThreshold, Commands::getHeatHumiThresholds());
     } else {
         sendAndEcho(Commands::setHeatHumiThresholds(high, low));
     }
@@ -108,6 +106,5 @@ void MainWindow::on_pushButton_GetWorkMode_clicked()
     ui->checkBox_No2->setChecked(false);
     ui->checkBox_No3->setChecked(false);
     ui->checkBox_No4->setChecked(false);
-    pendingReplies.pendingWorkMode = 1;
-    sendAndEcho(Commands::getWorkMode());
+    queryAndEcho(Query::pendingWorkMode, Commands::getWorkMode());
 }

@@ -3,15 +3,17 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "baudprobe.h"
 #include "commandframes.h"
 #include "pendingreplies.h"
 
+using Query = PendingReplies::Query;
+
 void MainWindow::on_pushButton_GetSensorData_clicked()
 {
-    const QByteArray frame = Commands::readSensorData(ui->comboBoxSendObject->currentIndex());
-    writeFrame(frame);
-    pendingReplies.pendingSensorData = 1;
+    // The measurement line names the unit asked for, whatever the combo box shows by then.
+    const int unit = ui->comboBoxSendObject->currentIndex();
+    const QByteArray frame = Commands::readSensorData(unit);
+    sendQuery(Query::pendingSensorData, frame, unit);
     echoFrame(frame);
 }
 
@@ -19,8 +21,7 @@ void MainWindow::on_pushButton_GetDeviceAddr_clicked()
 {
     ui->lineEdit_DeviceAddr->setText(QString());
     const QByteArray frame = Commands::getDeviceAddress();
-    pendingReplies.pendingModbusAddr = 1;
-    sendAndEcho(frame);
+    queryAndEcho(Query::pendingModbusAddr, frame);
 }
 
 void MainWindow::on_pushButton_SetDeviceAddr_clicked()
@@ -46,11 +47,10 @@ void MainWindow::on_pushButton_SetBaudrate_clicked()
 
 void MainWindow::on_pushButton_GetBaudrate_clicked()
 {
-    // The probe starts at the highest rate; the poll steps it down until the device answers.
-    serial.setBaudRate(BaudProbe::StartRate);
-    const QByteArray frame = Commands::getDeviceAddress();
-    BaudProbe::start(pendingReplies);
-    writeFrame(frame);
+    // Pressed again, the probe starts over.
+    pendingReplies.removeProbe();
+    pendingReplies.pendingBaudrate = 0;
+    sendQuery(Query::pendingBaudrate, Commands::getDeviceAddress());
 }
 
 void MainWindow::on_pushButtonTestBoudrate_clicked()

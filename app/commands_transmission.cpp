@@ -6,6 +6,8 @@
 #include "commandframes.h"
 #include "pendingreplies.h"
 
+using Query = PendingReplies::Query;
+
 #include <QDebug>
 #include <QMessageBox>
 
@@ -31,8 +33,7 @@ void MainWindow::on_pushButton_TransSend_clicked()
 void MainWindow::on_pushButton_TransRead_clicked()
 {
     const QByteArray frame = Commands::transparentRead(ui->comboBoxTransObject->currentText());
-    pendingReplies.pendingTransRead = 1;
-    sendAndEcho(frame);
+    queryAndEcho(Query::pendingTransRead, frame);
 }
 
 void MainWindow::on_comboBoxCommonCMD_currentIndexChanged(const QString &arg1)

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "baudprobe.h"
 #include "hextext.h"
 
 #include <QAction>
@@ -39,11 +40,13 @@ MainWindow::MainWindow(QWidget *parent)
     ui->tabWidget->removeTab(9);
 
     connect(&serial, &QSerialPort::errorOccurred, this, &MainWindow::onSerialError);
+    clock.start();
 }
 
 MainWindow::~MainWindow()
 {
     serial.close();
+    dropQueries(); // nothing is outstanding once the window has gone
     if (pollTimerId != -1) {
         killTimer(pollTimerId);
         pollTimerId = -1;
@@ -80,7 +83,7 @@ void MainWindow::enterClosedState()
         killTimer(pollTimerId);
         pollTimerId = -1;
     }
-    replyAssembler.reset();
+    dropQueries();
 }
 
 void MainWindow::on_pushButtonOpen_clicked()
@@ -110,7 +113,7 @@ void MainWindow::on_pushButtonOpen_clicked()
     serial.setParity(QSerialPort::NoParity);
     serial.setStopBits(QSerialPort::OneStop);
     serial.setFlowControl(QSerialPort::NoFlowControl);
-    replyAssembler.reset();
+    framer.clear();
     pollTimerId = startTimer(300, Qt::CoarseTimer);
 }
 
@@ -146,14 +149,17 @@ void MainWindow::on_pushButton_clicked()
     ui->textEditPM->clear();
 }
 
-void MainWindow::writeFrame(const QByteArray &frame)
+bool MainWindow::writeFrame(const QByteArray &frame)
 {
     if (!serial.isOpen()) {
         appendLog(tr("Request not sent: the port is not open."));
-        return;
+        return false;
     }
-    if (serial.write(frame) != frame.size())
+    if (serial.write(frame) != frame.size()) {
         appendLog(tr("Request not sent: the port refused the write (%1).").arg(serial.errorString()));
+        return false;
+    }
+    return true;
 }
 
 void MainWindow::echoFrame(const QByteArray &frame)
@@ -165,4 +171,37 @@ void MainWindow::sendAndEcho(const QByteArray &frame)
 {
     writeFrame(frame);
     echoFrame(frame);
+}
+
+void MainWindow::sendQuery(PendingReplies::Query query, const QByteArray &frame, int unitIndex)
+{
+    // A query whose request never went out waits for nothing.
+    if (!serial.isOpen()) {
+        writeFrame(frame);
+        return;
+    }
+    if (!pendingReplies.add(query, frame, unitIndex))
+        return; // goes out when the query ahead of it has ended
+    if (writeQuery(pendingReplies.queries.last()))
+        pendingReplies.markLastSent(clock.elapsed());
+    else
+        pendingReplies.forgetLast();
+}
+
+void MainWindow::queryAndEcho(PendingReplies::Query query, const QByteArray &frame)
+{
+    sendQuery(query, frame);
+    echoFrame(frame);
+}
+
+bool MainWindow::writeQuery(const PendingReplies::Outstanding &query)
+{
+    if (query.query != PendingReplies::Query::pendingBaudrate)
+        return writeFrame(query.request);
+    // The probe starts at the highest rate; the poll steps it down until the device answers.
+    serial.setBaudRate(BaudProbe::StartRate);
+    if (!writeFrame(query.request))
+        return false;
+    BaudProbe::start(pendingReplies);
+    return true;
 }

@@ -1,15 +1,19 @@
 #ifndef ZELVIK_MAINWINDOW_H
 #define ZELVIK_MAINWINDOW_H
 
-#include "classify.h"
+#include "framer.h"
+#include "pendingreplies.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSerialPort>
 
 namespace Ui {
 class MainWindow;
 }
 
+class QMessageBox;
 class QTimerEvent;
 
 // The one window of the tool: the form, the serial port and the 300 ms poll that reads replies.
@@ -78,20 +82,35 @@ private:
 
     // Commands: write one whole frame (reporting a port that is not open or refuses it), and
     // show a frame in the echo field.
-    void writeFrame(const QByteArray &frame);
+    bool writeFrame(const QByteArray &frame);
     void echoFrame(const QByteArray &frame);
     void sendAndEcho(const QByteArray &frame);
+    // A query: its request goes out now, or after the query ahead of it that expects the same
+    // reply has ended; the reply is matched to it in the tick.
+    void sendQuery(PendingReplies::Query query, const QByteArray &frame, int unitIndex = 0);
+    void queryAndEcho(PendingReplies::Query query, const QByteArray &frame);
+    bool writeQuery(const PendingReplies::Outstanding &query);
 
     // Replies.
+    void handleFrame(FrameKind kind, const QByteArray &frame);
     void handleNativeReply(const QByteArray &frame);
     void handleWriteEcho(const QByteArray &echo);
     void handleReadReply(const QByteArray &reply);
+    void handleException(const QByteArray &reply);
+    void showReadReply(const PendingReplies::Outstanding &query, const QByteArray &reply);
+    void showProbeAnswer(quint8 step);
     void runScanStep();
+    void dropQueries();
+    QString queryCaption(PendingReplies::Query query) const;
+    // An information box that does not block the poll; while one is open, others only log.
+    void showInformation(const QString &text);
 
     Ui::MainWindow *ui;
     QSerialPort serial;
     int pollTimerId = -1;
-    ReplyAssembler replyAssembler;
+    ReplyFramer framer;
+    QElapsedTimer clock; // times the framer's and the queries' time-outs
+    QPointer<QMessageBox> infoBox;
 };
 
 #endif

@@ -1,5 +1,6 @@
-// The poll tick: read what the port has buffered, log it, classify it, decode it into the
-// widgets and run one step of the baud-rate probe.
+// The poll tick: read what the port has buffered, log it, cut it into frames, match each reply to
+// the query that asked for it, show its values, report queries that got no answer, and run one
+// step of the baud-rate probe.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -7,16 +8,23 @@
 #include "commandframes.h"
 #include "frames.h"
 #include "hextext.h"
-#include "modbusdecode.h"
 #include "nativedecode.h"
-#include "pendingreplies.h"
+#include "values.h"
 
-#include <QAbstractButton>
 #include <QDebug>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QThread>
+#include <QTimer>
 #include <QTimerEvent>
+
+using Query = PendingReplies::Query;
+
+namespace {
+
+// The firmware request follows a device-identifier reply after this pause: the device needs a
+// moment before it takes it.
+constexpr int FirmwareRequestDelayMs = 200;
+
+} // namespace
 
 void MainWindow::timerEvent(QTimerEvent *event)
 {
@@ -31,51 +39,49 @@ void MainWindow::timerEvent(QTimerEvent *event)
     if (bytes.size() >= 4)
         appendLog(formatHexBytes(bytes));
 
-    const Classified reply = replyAssembler.feed(bytes);
-    for (const QString &note : reply.notes)
-        appendLog(note);
-
-    switch (reply.kind) {
-    case ReplyKind::NativeReply:
-        handleNativeReply(reply.block.left(Kelvra::FrameSize));
-        break;
-    case ReplyKind::NativePair: {
-        handleNativeReply(reply.block.left(Kelvra::FrameSize));
-        const QByteArray second = reply.block.mid(Kelvra::FrameSize, Kelvra::FrameSize);
-        if (quint8(second.at(0)) == Kelvra::Head && quint8(second.at(Kelvra::TailOffset)) == Kelvra::Tail)
-            handleNativeReply(second);
-        break;
+    const qint64 now = clock.elapsed();
+    framer.append(bytes, now);
+    for (const FramerEvent &cut : framer.take(now)) {
+        if (cut.type == FramerEvent::Frame)
+            handleFrame(cut.kind, cut.bytes);
+        else
+            appendLog(cut.note);
     }
-    case ReplyKind::WriteEcho:
-        handleWriteEcho(reply.block);
-        break;
-    case ReplyKind::ReadReply:
-        handleReadReply(reply.block);
-        break;
-    default:
-        break;
+    // Replies first, so a reply that came just before its deadline still counts.
+    for (const PendingReplies::Outstanding &query : pendingReplies.expire(now)) {
+        appendLog(tr("No answer to %1 within 1 s: check the port, the baud rate and that the device is awake")
+                      .arg(queryCaption(query.query)));
     }
-
-    // A message box above may have run nested ticks in which the port failed and was closed.
-    if (!serial.isOpen())
-        return;
-
-    // Nothing is flushed here. Output still in the buffers is a request just written (the
-    // firmware-identifier request above, or a command pressed right before this tick), and input
-    // not yet read is the start of the next reply: bytes that reach the port after readAll()
-    // belong to the next tick, whose classification joins or ignores them.
     runScanStep();
+    for (const PendingReplies::Outstanding &query : pendingReplies.releasable(now))
+        writeQuery(query);
+}
+
+void MainWindow::handleFrame(FrameKind kind, const QByteArray &frame)
+{
+    switch (kind) {
+    case FrameKind::Native: handleNativeReply(frame); break;
+    case FrameKind::ReadReply: handleReadReply(frame); break;
+    case FrameKind::WriteEcho: handleWriteEcho(frame); break;
+    case FrameKind::Exception: handleException(frame); break;
+    case FrameKind::WriteMultipleAnswer: break; // confirms a calibration or channel write; logged in hexadecimal
+    }
 }
 
 void MainWindow::handleNativeReply(const QByteArray &frame)
 {
-    switch (quint8(frame.at(1))) {
+    // A native reply names itself, so it is shown even when it came unasked; it ends the query
+    // that asked for it.
+    const quint8 id = quint8(frame.at(1));
+    pendingReplies.take(PendingReplies::NativeKey + id);
+    switch (id) {
     case Kelvra::GetDeviceInfo:
         pendingReplies.deviceIdText = deviceIdText(frame);
         ui->Edit_DeviceID->setText(pendingReplies.deviceIdText);
-        // The device needs a moment before it takes the firmware request.
-        QThread::msleep(200);
-        writeFrame(Commands::firmwareIdRequest());
+        QTimer::singleShot(FirmwareRequestDelayMs, this, [this] {
+            if (serial.isOpen())
+                sendQuery(Query::pendingFirmwareId, Commands::firmwareIdRequest());
+        });
         break;
     case Kelvra::GetFirmwareId:
         pendingReplies.firmwareIdText = firmwareIdText(frame);
@@ -88,37 +94,150 @@ void MainWindow::handleNativeReply(const QByteArray &frame)
 
 void MainWindow::handleWriteEcho(const QByteArray &echo)
 {
-    const char *message = writeEchoMessage(echo);
-    if (!message)
-        return;
-    const QString text = tr(message);
-    QMessageBox::information(this, tr("Information"), text);
-    appendLog(text);
+    if (const char *message = Values::writeEchoMessage(echo))
+        showInformation(tr(message));
 }
 
 void MainWindow::handleReadReply(const QByteArray &reply)
 {
-    const ReadReplyOutcome outcome =
-        decodeReadReply(reply, pendingReplies, ui->comboBoxSendObject->currentIndex());
-    for (const WidgetChange &change : outcome.changes) {
-        if (change.kind == WidgetChange::SetText) {
-            if (auto *edit = findChild<QLineEdit *>(change.objectName))
-                edit->setText(change.text);
-            else
-                qWarning("No line edit named %s", qPrintable(change.objectName));
-        } else if (auto *button = findChild<QAbstractButton *>(change.objectName)) {
-            button->setChecked(change.checked);
-        } else {
-            qWarning("No button named %s", qPrintable(change.objectName));
-        }
+    const int byteCount = quint8(reply.at(2));
+    // While the probe runs it is the only query that expects two bytes; a reply that does not
+    // carry the device's own address in its address register is not its answer.
+    const PendingReplies::Outstanding *oldest = pendingReplies.oldestFor(byteCount);
+    if (oldest && oldest->query == Query::pendingBaudrate && !BaudProbe::isAnswer(reply))
+        oldest = nullptr;
+    const std::optional<PendingReplies::Outstanding> query =
+        oldest ? pendingReplies.take(byteCount) : std::nullopt;
+    if (!query) {
+        appendLog(tr("Reply ignored: it answers no outstanding query"));
+        return;
     }
-    for (const QString &line : outcome.logLines)
-        appendLog(line);
+    showReadReply(*query, reply);
+}
 
-    if (BaudProbe::isAnswer(reply, pendingReplies)) {
-        const quint8 step = BaudProbe::acceptAnswer(pendingReplies);
-        QMessageBox::information(this, tr("Information"), tr(BaudProbe::answerMessage(step)));
+void MainWindow::showReadReply(const PendingReplies::Outstanding &query, const QByteArray &reply)
+{
+    switch (query.query) {
+    case Query::pendingSensorData:
+        appendLog(Values::measurementLine(Values::measurement(reply), query.unitIndex));
+        break;
+    case Query::pendingCleanSetting: {
+        const Values::CleanSetting clean = Values::cleanSetting(reply);
+        ui->lineEdit_AutoCleanTime->setText(QString::number(clean.durationSeconds));
+        ui->lineEdit_AutoCleanDustJianGe->setText(QString::number(clean.intervalHours));
+        break;
     }
+    case Query::pendingHeatMode: {
+        const Values::HeatMode heat = Values::heatMode(reply);
+        if (heat.mode != Values::HeatMode::Unknown) {
+            ui->radioButton_AutoHeat->setChecked(heat.mode == Values::HeatMode::Automatic);
+            ui->radioButton_ManualHeat->setChecked(heat.mode == Values::HeatMode::Manual);
+        }
+        break;
+    }
+    case Query::pendingWorkMode: {
+        const Values::WorkMode work = Values::workMode(reply);
+        if (!work.known())
+            break;
+        ui->radioButton_Autoall->setChecked(work.mode == 1);
+        ui->radioButton_Autosingle->setChecked(work.mode == 2);
+        ui->radioButton_Manualset->setChecked(work.mode == 3);
+        const QList<QCheckBox *> units{ui->checkBox_No1, ui->checkBox_No2, ui->checkBox_No3, ui->checkBox_No4};
+        for (int unit = 0; unit < units.size(); ++unit)
+            units[unit]->setChecked(work.unitMask & (1 << unit));
+        break;
+    }
+    case Query::pendingModbusAddr:
+        ui->lineEdit_DeviceAddr->setText(QString::number(Values::modbusAddress(reply), 16));
+        break;
+    case Query::pendingSelfCheck: {
+        // A checked box marks a unit in error state.
+        const quint8 passed = Values::selfTestPassed(reply);
+        const QList<QCheckBox *> units{ui->checkBox_Selfcheck1, ui->checkBox_Selfcheck2, ui->checkBox_Selfcheck3,
+                                       ui->checkBox_Selfcheck4};
+        for (int unit = 0; unit < units.size(); ++unit)
+            units[unit]->setChecked(!(passed & (1 << unit)));
+        break;
+    }
+    case Query::pendingGlobalSet: {
+        const quint8 on = Values::globalSwitches(reply);
+        const QList<QCheckBox *> units{ui->checkBox_Global1, ui->checkBox_Global2, ui->checkBox_Global3,
+                                       ui->checkBox_Global4};
+        for (int unit = 0; unit < units.size(); ++unit)
+            units[unit]->setChecked(on & (1 << unit));
+        break;
+    }
+    case Query::pendingTempHumi: {
+        const Values::TempHumi inner = Values::tempHumi(reply);
+        ui->lineEdit_Temp->setText(QString::number(inner.temperature));
+        ui->lineEdit_Humi->setText(QString::number(inner.humidity));
+        break;
+    }
+    case Query::pendingHeatTempThreshold: {
+        const Values::Thresholds temp = Values::heatTempThresholds(reply);
+        ui->lineEdit_HeatTempHigh->setText(QString::number(temp.high));
+        ui->lineEdit_HeatTempLow->setText(QString::number(temp.low));
+        break;
+    }
+    case Query::pendingHeatHumiThreshold: {
+        const Values::Thresholds humi = Values::heatHumiThresholds(reply);
+        ui->lineEdit_HeatHumiHigh->setText(QString::number(humi.high));
+        ui->lineEdit_HeatHumiLow->setText(QString::number(humi.low));
+        break;
+    }
+    case Query::pendingCalibration: {
+        const Values::Calibration calibration = Values::calibration(reply);
+        ui->lineEdit_CalibrZero->setText(QString::number(calibration.zeroOffset));
+        ui->lineEdit_CalibrateFactor->setText(QString::number(calibration.factor));
+        break;
+    }
+    case Query::pendingTransRead:
+        ui->lineEdit_TransRead->setText(formatHexBytes(Values::transparentData(reply)));
+        break;
+    case Query::pendingFactor: {
+        const Values::SelfTestFactors factors = Values::selfTestFactors(reply);
+        const QList<QLineEdit *> factor{ui->lineEdit_1Factor, ui->lineEdit_2Factor, ui->lineEdit_3Factor,
+                                        ui->lineEdit_4Factor};
+        const QList<QLineEdit *> suspected{ui->lineEdit_1Factor_2, ui->lineEdit_2Factor_2, ui->lineEdit_3Factor_2,
+                                           ui->lineEdit_4Factor_2};
+        for (int unit = 0; unit < 4; ++unit) {
+            factor[unit]->setText(QString::number(factors.factor[unit]));
+            suspected[unit]->setText(QString::number(factors.suspected[unit]));
+        }
+        break;
+    }
+    case Query::pendingBaudrate:
+        showProbeAnswer(BaudProbe::acceptAnswer(pendingReplies));
+        break;
+    case Query::pendingDeviceInfo:
+    case Query::pendingFirmwareId:
+        break; // native replies never come here
+    }
+}
+
+void MainWindow::showProbeAnswer(quint8 step)
+{
+    // Select the rate that answered, so Close and Open keep it.
+    const QString rate = QString::number(BaudProbe::rateForStep(step));
+    if (ui->comboBox_BoudRate->findText(rate) < 0)
+        ui->comboBox_BoudRate->addItem(rate);
+    ui->comboBox_BoudRate->setCurrentIndex(ui->comboBox_BoudRate->findText(rate));
+    showInformation(tr(BaudProbe::answerMessage(step)));
+}
+
+void MainWindow::handleException(const QByteArray &reply)
+{
+    const quint8 code = quint8(reply.at(2));
+    const QString reason = tr("exception %1 (%2)").arg(code).arg(tr(Values::exceptionMeaning(code)));
+    if ((quint8(reply.at(1)) & ~Modbus::ExceptionBit) != Modbus::ReadHoldingRegisters) {
+        appendLog(tr("Device refused the write: %1").arg(reason));
+        return;
+    }
+    const std::optional<PendingReplies::Outstanding> query = pendingReplies.takeOldestRead();
+    if (query)
+        appendLog(tr("Device refused %1: %2").arg(queryCaption(query->query), reason));
+    else
+        appendLog(tr("Device refused the request: %1").arg(reason));
 }
 
 void MainWindow::runScanStep()
@@ -126,7 +245,62 @@ void MainWindow::runScanStep()
     const BaudProbe::ScanStep step = BaudProbe::scanStep(pendingReplies);
     if (!step.changeRate)
         return;
-    serial.setBaudRate(step.rate);
-    writeFrame(Commands::getDeviceAddress());
     qDebug().noquote() << int(step.debugStep);
+    serial.setBaudRate(step.rate);
+    if (step.ended) {
+        pendingReplies.removeProbe();
+        appendLog(tr("GetBaudrate: no rate answered (19200, 9600, 4800 and 2400 baud tried); the port is back at %1 baud")
+                      .arg(step.rate));
+        return;
+    }
+    pendingReplies.restartProbe(clock.elapsed());
+    writeFrame(Commands::getDeviceAddress());
+}
+
+void MainWindow::dropQueries()
+{
+    pendingReplies.clearQueries();
+    framer.clear();
+    if (pendingReplies.pendingBaudrate != 0) {
+        pendingReplies.pendingBaudrate = 0;
+        appendLog(tr("GetBaudrate stopped: the port was closed"));
+    }
+}
+
+QString MainWindow::queryCaption(Query query) const
+{
+    const QAbstractButton *button = nullptr;
+    switch (query) {
+    case Query::pendingSensorData: button = ui->pushButton_GetSensorData; break;
+    case Query::pendingCleanSetting: button = ui->pushButton_AutoCleanDust; break;
+    case Query::pendingHeatMode: button = ui->pushButton_GetHeatMode; break;
+    case Query::pendingWorkMode: button = ui->pushButton_GetWorkMode; break;
+    case Query::pendingModbusAddr: button = ui->pushButton_GetDeviceAddr; break;
+    case Query::pendingSelfCheck: button = ui->pushButton_GetSelfCheck; break;
+    case Query::pendingGlobalSet: button = ui->pushButton_GetGlobalOnOff; break;
+    case Query::pendingTempHumi: button = ui->pushButton_GetTempHumi; break;
+    case Query::pendingHeatTempThreshold: button = ui->pushButton_HeatTemp; break;
+    case Query::pendingHeatHumiThreshold: button = ui->pushButton_HeatHumi; break;
+    case Query::pendingCalibration: button = ui->pushButton_Calibrate; break;
+    case Query::pendingTransRead: button = ui->pushButton_TransRead; break;
+    case Query::pendingFactor: button = ui->pushButton_GetFactor; break;
+    case Query::pendingBaudrate: button = ui->pushButton_GetBaudrate; break;
+    case Query::pendingDeviceInfo: button = ui->pushButton_GetInfo; break;
+    case Query::pendingFirmwareId: return tr("the firmware request");
+    }
+    // "TransRead：" ends in a full-width colon that reads oddly inside a sentence.
+    QString caption = button->text();
+    while (caption.endsWith(QChar(0xFF1A)) || caption.endsWith(QLatin1Char(':')))
+        caption.chop(1);
+    return caption;
+}
+
+void MainWindow::showInformation(const QString &text)
+{
+    appendLog(text);
+    if (infoBox)
+        return;
+    infoBox = new QMessageBox(QMessageBox::Information, tr("Information"), text, QMessageBox::Ok, this);
+    infoBox->setAttribute(Qt::WA_DeleteOnClose);
+    infoBox->open();
 }

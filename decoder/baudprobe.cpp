@@ -32,10 +32,10 @@ void start(PendingReplies &pending)
     pending.pendingBaudrate = 1;
 }
 
-bool isAnswer(const QByteArray &reply, const PendingReplies &pending)
+bool isAnswer(const QByteArray &reply)
 {
     // The probe reads register 0x0000, whose low byte is the device's own address.
-    return pending.pendingBaudrate != 0 && byteAt(reply, 2) == 2 && byteAt(reply, 4) == byteAt(reply, 0);
+    return byteAt(reply, 2) == 2 && byteAt(reply, 4) == byteAt(reply, 0);
 }
 
 quint8 acceptAnswer(PendingReplies &pending)
@@ -68,6 +68,7 @@ ScanStep scanStep(PendingReplies &pending)
     step.changeRate = true;
     step.rate = rateForStep(pending.pendingBaudrate);
     step.debugStep = pending.pendingBaudrate;
+    step.ended = pending.pendingBaudrate == LastStep;
     pending.pendingBaudrate %= LastStep;
     return step;
 }

@@ -18,9 +18,9 @@ qint32 rateForStep(quint8 step);
 // Sets the step to 1; the caller sets the port to StartRate and writes the probe request.
 void start(PendingReplies &pending);
 
-// A read reply answers the probe when a probe runs, its byte count is 2 and the low byte of the
-// address register equals the reply's address byte.
-bool isAnswer(const QByteArray &reply, const PendingReplies &pending);
+// A read reply answers the probe when its byte count is 2 and the low byte of the address
+// register equals the reply's address byte.
+bool isAnswer(const QByteArray &reply);
 
 // Ends the probe on an answer and returns the step it answered at. The probe ends before the
 // operator is told, so no later tick moves the port away from the rate that answered.
@@ -33,6 +33,7 @@ struct ScanStep {
     bool changeRate = false; // set the port to rate and write the probe request
     qint32 rate = 0;
     quint8 debugStep = 0;    // the step number for the debug output (2 to 5)
+    bool ended = false;      // no rate answered; the port goes back to rate and the probe stops
 };
 
 // One tick's step: counts the tick and, every third tick, moves to the next rate.

@@ -1,4 +1,114 @@
 #include "pendingreplies.h"
 
+#include "frames.h"
+
+#include <algorithm>
+
 // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): the process-wide record declared in the header
 PendingReplies pendingReplies;
+
+int PendingReplies::replyKey(const QByteArray &request)
+{
+    if (request.size() == Kelvra::FrameSize && quint8(request.at(0)) == Kelvra::Head)
+        return NativeKey + quint8(request.at(1)); // the device answers with the command byte as reply id
+    if (request.size() == Modbus::ReadRequestSize && quint8(request.at(1)) == Modbus::ReadHoldingRegisters)
+        return 2 * (quint8(request.at(4)) * 256 + quint8(request.at(5)));
+    return -1;
+}
+
+bool PendingReplies::add(Query query, const QByteArray &request, int unitIndex)
+{
+    Outstanding entry;
+    entry.query = query;
+    entry.expects = replyKey(request);
+    entry.request = request;
+    entry.unitIndex = unitIndex;
+    const bool blocked = std::any_of(queries.cbegin(), queries.cend(),
+                                     [&entry](const Outstanding &q) { return q.expects == entry.expects; });
+    queries.append(entry);
+    return !blocked;
+}
+
+void PendingReplies::markLastSent(qint64 nowMs)
+{
+    queries.last().sentAtMs = nowMs;
+}
+
+void PendingReplies::forgetLast()
+{
+    queries.removeLast();
+}
+
+QList<PendingReplies::Outstanding> PendingReplies::releasable(qint64 nowMs)
+{
+    QList<Outstanding> released;
+    for (int i = 0; i < queries.size(); ++i) {
+        if (queries.at(i).sent())
+            continue;
+        const bool blocked = std::any_of(queries.cbegin(), queries.cbegin() + i,
+                                         [&](const Outstanding &q) { return q.expects == queries.at(i).expects; });
+        if (!blocked) {
+            queries[i].sentAtMs = nowMs;
+            released.append(queries.at(i));
+        }
+    }
+    return released;
+}
+
+const PendingReplies::Outstanding *PendingReplies::oldestFor(int key) const
+{
+    const auto found = std::find_if(queries.cbegin(), queries.cend(),
+                                    [key](const Outstanding &q) { return q.sent() && q.expects == key; });
+    return found == queries.cend() ? nullptr : &*found;
+}
+
+std::optional<PendingReplies::Outstanding> PendingReplies::take(int key)
+{
+    for (int i = 0; i < queries.size(); ++i) {
+        if (queries.at(i).sent() && queries.at(i).expects == key)
+            return queries.takeAt(i);
+    }
+    return std::nullopt;
+}
+
+std::optional<PendingReplies::Outstanding> PendingReplies::takeOldestRead()
+{
+    for (int i = 0; i < queries.size(); ++i) {
+        if (queries.at(i).sent() && queries.at(i).expects >= 0 && queries.at(i).expects < NativeKey)
+            return queries.takeAt(i);
+    }
+    return std::nullopt;
+}
+
+QList<PendingReplies::Outstanding> PendingReplies::expire(qint64 nowMs)
+{
+    QList<Outstanding> expired;
+    for (int i = 0; i < queries.size();) {
+        const Outstanding &q = queries.at(i);
+        if (q.sent() && q.query != Query::pendingBaudrate && nowMs - q.sentAtMs >= AnswerTimeoutMs)
+            expired.append(queries.takeAt(i));
+        else
+            ++i;
+    }
+    return expired;
+}
+
+void PendingReplies::restartProbe(qint64 nowMs)
+{
+    for (Outstanding &q : queries) {
+        if (q.query == Query::pendingBaudrate)
+            q.sentAtMs = nowMs;
+    }
+}
+
+void PendingReplies::removeProbe()
+{
+    queries.erase(std::remove_if(queries.begin(), queries.end(),
+                                 [](const Outstanding &q) { return q.query == Query::pendingBaudrate; }),
+                  queries.end());
+}
+
+int PendingReplies::count(Query query) const
+{
+    return int(std::count_if(queries.cbegin(), queries.cend(), [query](const Outstanding &q) { return q.query == query; }));
+}

@@ -3,40 +3,27 @@
 
 #include "pendingreplies.h"
 
-#include <QList>
-#include <QPair>
 #include <QStringList>
 
-// Every flag of the PendingReplies record by name, the probe step included.
-using PendingFlag = quint8 PendingReplies::*;
-inline const QList<QPair<QString, PendingFlag>> &pendingFlags()
+// The name of each query the window can wait for, in the record's order.
+inline QString queryName(PendingReplies::Query query)
 {
-    static const QList<QPair<QString, PendingFlag>> table = {
-        {"pendingSensorData", &PendingReplies::pendingSensorData},
-        {"pendingCleanSetting", &PendingReplies::pendingCleanSetting},
-        {"pendingHeatMode", &PendingReplies::pendingHeatMode},
-        {"pendingWorkMode", &PendingReplies::pendingWorkMode},
-        {"pendingModbusAddr", &PendingReplies::pendingModbusAddr},
-        {"pendingSelfCheck", &PendingReplies::pendingSelfCheck},
-        {"pendingGlobalSet", &PendingReplies::pendingGlobalSet},
-        {"pendingTempHumi", &PendingReplies::pendingTempHumi},
-        {"pendingHeatTempThreshold", &PendingReplies::pendingHeatTempThreshold},
-        {"pendingHeatHumiThreshold", &PendingReplies::pendingHeatHumiThreshold},
-        {"pendingCalibration", &PendingReplies::pendingCalibration},
-        {"pendingTransRead", &PendingReplies::pendingTransRead},
-        {"pendingFactor", &PendingReplies::pendingFactor},
-        {"pendingBaudrate", &PendingReplies::pendingBaudrate},
-    };
-    return table;
+    static const char *const names[] = {
+        "pendingSensorData", "pendingCleanSetting", "pendingHeatMode", "pendingWorkMode", "pendingModbusAddr",
+        "pendingSelfCheck", "pendingGlobalSet", "pendingTempHumi", "pendingHeatTempThreshold",
+        "pendingHeatHumiThreshold", "pendingCalibration", "pendingTransRead", "pendingFactor", "pendingBaudrate",
+        "pendingDeviceInfo", "pendingFirmwareId"};
+    return QString::fromLatin1(names[int(query)]);
 }
 
-// "name=value" for each flag that is not 0, in the record's order.
+// "name=count" for each query that is outstanding or waiting to be sent, in the record's order.
 inline QStringList raisedFlags(const PendingReplies &record = pendingReplies)
 {
     QStringList raised;
-    for (const auto &flag : pendingFlags()) {
-        if (record.*flag.second != 0)
-            raised << flag.first + '=' + QString::number(record.*flag.second);
+    for (int q = 0; q <= int(PendingReplies::Query::pendingFirmwareId); ++q) {
+        const auto query = PendingReplies::Query(q);
+        if (record.count(query) > 0)
+            raised << queryName(query) + '=' + QString::number(record.count(query));
     }
     return raised;
 }
