@@ -13,6 +13,10 @@
 // Shown as the last line of the About box.
 static const QString buildDate = QStringLiteral("2017.9.18");
 
+namespace {
+constexpr qint64 ReadBufferSize = 64 * 1024;
+}
+
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
@@ -40,6 +44,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->tabWidget->removeTab(9);
 
     connect(&serial, &QSerialPort::errorOccurred, this, &MainWindow::onSerialError);
+    // A flood must not fill memory between two polls; what does not fit waits in the system's buffer.
+    serial.setReadBufferSize(ReadBufferSize);
     clock.start();
 }
 

@@ -24,6 +24,11 @@ namespace {
 // moment before it takes it.
 constexpr int FirmwareRequestDelayMs = 200;
 
+// One poll takes at most what the fastest rate offered (19200 baud) delivers in several polls; a
+// babbling line or a wrong adapter setting can deliver far more, and only the newest bytes can
+// still hold the answer to a query.
+constexpr int MaxBytesPerPoll = 4096;
+
 } // namespace
 
 void MainWindow::timerEvent(QTimerEvent *event)
@@ -35,9 +40,16 @@ void MainWindow::timerEvent(QTimerEvent *event)
         return;
     }
 
-    const QByteArray bytes = serial.readAll();
+    QByteArray bytes = serial.readAll();
     if (bytes.size() >= 4)
-        appendLog(formatHexBytes(bytes));
+        appendLog(logHexBytes(bytes));
+    if (bytes.size() > MaxBytesPerPoll) {
+        // What the framer kept is older still and no longer continues the bytes kept here.
+        appendLog(tr("%1 bytes of unframed input dropped: more arrived than one poll takes")
+                      .arg(bytes.size() - MaxBytesPerPoll + framer.buffered()));
+        framer.clear();
+        bytes = bytes.right(MaxBytesPerPoll);
+    }
 
     const qint64 now = clock.elapsed();
     framer.append(bytes, now);

@@ -30,6 +30,7 @@ qint32 rateForStep(quint8 step)
 void start(PendingReplies &pending)
 {
     pending.pendingBaudrate = 1;
+    pending.baudScanTicks = 0;
 }
 
 bool isAnswer(const QByteArray &reply)
@@ -61,9 +62,9 @@ ScanStep scanStep(PendingReplies &pending)
     ScanStep step;
     if (pending.pendingBaudrate == 0)
         return step;
-    ++pending.baudScanTicks;
-    if (pending.baudScanTicks % 3 != 1)
+    if (++pending.baudScanTicks < PollsPerRate)
         return step;
+    pending.baudScanTicks = 0;
     ++pending.pendingBaudrate;
     step.changeRate = true;
     step.rate = rateForStep(pending.pendingBaudrate);

@@ -21,7 +21,31 @@ QByteArray viewFrom(const QByteArray &buffer, int offset)
 
 QString hexNote(const char *text, const QByteArray &bytes)
 {
-    return tr(text).arg(formatHexBytes(bytes).trimmed());
+    return tr(text).arg(logHexBytes(bytes).trimmed());
+}
+
+const char *const JunkNote = QT_TRANSLATE_NOOP("MainWindow", "Unframed bytes dropped: %1");
+
+// Line noise makes runs of junk broken up by false frame starts; a run of anything but frames
+// that holds junk is reported as one run, so noise gives one line, not one per false start.
+QList<FramerEvent> mergeNoise(const QList<FramerEvent> &events)
+{
+    QList<FramerEvent> merged;
+    for (const FramerEvent &e : events) {
+        const bool noise = e.type != FramerEvent::Frame;
+        if (noise && !merged.isEmpty() && merged.last().type != FramerEvent::Frame
+            && (e.type == FramerEvent::Junk || merged.last().type == FramerEvent::Junk)) {
+            merged.last().type = FramerEvent::Junk;
+            merged.last().bytes += e.bytes;
+        } else {
+            merged << e;
+        }
+    }
+    for (FramerEvent &e : merged) {
+        if (e.type == FramerEvent::Junk)
+            e.note = hexNote(JunkNote, e.bytes);
+    }
+    return merged;
 }
 
 FramerEvent event(FramerEvent::Type type, const QByteArray &bytes, const QString &note = QString())
@@ -157,7 +181,7 @@ QList<FramerEvent> ReplyFramer::take(qint64 nowMs)
     auto flushJunk = [&] {
         if (junk == 0)
             return;
-        events << event(FramerEvent::Junk, m_buffer.left(junk), hexNote("Unframed bytes dropped: %1", m_buffer.left(junk)));
+        events << event(FramerEvent::Junk, m_buffer.left(junk)); // its note is written by mergeNoise()
         dropFront(junk);
         junk = 0;
     };
@@ -201,5 +225,5 @@ QList<FramerEvent> ReplyFramer::take(qint64 nowMs)
         dropFront(length);
     }
     flushJunk();
-    return events;
+    return mergeNoise(events);
 }

@@ -25,7 +25,11 @@ bool PendingReplies::add(Query query, const QByteArray &request, int unitIndex)
     entry.unitIndex = unitIndex;
     const bool blocked = std::any_of(queries.cbegin(), queries.cend(),
                                      [&entry](const Outstanding &q) { return q.expects == entry.expects; });
-    queries.append(entry);
+    const bool alreadyWaiting = std::any_of(queries.cbegin(), queries.cend(), [&entry](const Outstanding &q) {
+        return !q.sent() && q.query == entry.query && q.request == entry.request;
+    });
+    if (!alreadyWaiting)
+        queries.append(entry);
     return !blocked;
 }
 

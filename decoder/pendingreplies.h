@@ -51,7 +51,9 @@ struct PendingReplies {
     static int replyKey(const QByteArray &request);
 
     // Adds a query in press order. True when it may be written now; otherwise it waits behind an
-    // earlier query that expects the same reply, and releasable() hands it out later.
+    // earlier query that expects the same reply, and releasable() hands it out later. A request
+    // that is already waiting is not queued twice: pressing a button again and again while the
+    // device is silent asks once more, not once per press.
     bool add(Query query, const QByteArray &request, int unitIndex = 0);
     // The query just added was written at nowMs, or could not be written and is forgotten.
     void markLastSent(qint64 nowMs);
@@ -77,7 +79,7 @@ struct PendingReplies {
     int count(Query query) const;
 
     QList<Outstanding> queries; // in press order
-    quint32 baudScanTicks = 0;  // never reset; only ever increases (wrapping)
+    quint32 baudScanTicks = 0;  // poll ticks since the probe's current rate was set
     quint8 pendingBaudrate = 0; // baud-rate probe step: 0 idle, 1 = 19200, 2 = 9600, 3 = 4800, 4 = 2400
     QString deviceIdText;
     QString firmwareIdText;

@@ -19,3 +19,10 @@ QString formatHexBytes(const QByteArray &bytes)
 {
     return formatHexBytes(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size());
 }
+
+QString logHexBytes(const QByteArray &bytes, int shown)
+{
+    if (bytes.size() <= shown)
+        return formatHexBytes(bytes);
+    return formatHexBytes(bytes.left(shown)) + QStringLiteral("\u2026 (%1 more bytes)").arg(bytes.size() - shown);
+}

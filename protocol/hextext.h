@@ -9,4 +9,9 @@
 QString formatHexBytes(const quint8 *bytes, int count);
 QString formatHexBytes(const QByteArray &bytes);
 
+// The log's form of received bytes: formatHexBytes of at most the first `shown` bytes, then
+// "… (N more bytes)" for the rest, so one line stays readable and cheap however much arrived.
+constexpr int LogHexBytesShown = 256;
+QString logHexBytes(const QByteArray &bytes, int shown = LogHexBytesShown);
+
 #endif

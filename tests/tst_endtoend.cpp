@@ -200,20 +200,41 @@ private slots:
         QCOMPARE(logLines().count(message), 1);
     }
 
+    // Pressed at any point of the poll, the probe finds the device's rate, stays there, and the
+    // port-speed box shows it.
+    void probeFindsDeviceRate_data()
+    {
+        QTest::addColumn<QStringList>("simOptions");
+        QTest::addColumn<int>("presses"); // spread over one poll period
+        QTest::addColumn<int>("rate");
+        QTest::newRow("19200, answering after 50 ms") << QStringList{"--baud", "19200", "--delay", "50"} << 20 << 19200;
+        QTest::newRow("4800") << QStringList{"--baud", "4800"} << 1 << 4800;
+        QTest::newRow("2400") << QStringList{"--baud", "2400"} << 1 << 2400;
+    }
+
     void probeFindsDeviceRate()
     {
-        QVERIFY2(launch({"--baud", "4800"}), qPrintable(failure));
+        QFETCH(QStringList, simOptions);
+        QFETCH(int, presses);
+        QFETCH(int, rate);
+        QVERIFY2(launch(simOptions), qPrintable(failure));
         QSerialPort &port = WindowProbe::serial(*window);
-        QCOMPARE(port.baudRate(), 9600);
-        QVERIFY(pressAfterTick(QStringLiteral("pushButton_GetBaudrate")));
-        QTRY_COMPARE_WITH_TIMEOUT(closer->count(), 1, 4 * Answer);
-        QCOMPARE(closer->boxes().first().text, QStringLiteral("Baudrate is 4800 !"));
-        QCOMPARE(int(pendingReplies.pendingBaudrate), 0);
-        QCOMPARE(port.baudRate(), 4800);
-
+        int found = 0;
+        for (int i = 0; i < presses; ++i) {
+            QVERIFY(press("pushButtonClose") && set("comboBox_BoudRate=9600") && press("pushButtonOpen"));
+            closer->clear();
+            QVERIFY(waitTicks(1));
+            QTest::qWait(i * Tick / presses);
+            QVERIFY(press("pushButton_GetBaudrate"));
+            QTRY_VERIFY_WITH_TIMEOUT(closer->count() == 1 || !logLines().filter("no rate answered").isEmpty(), 4 * Answer);
+            if (closer->count() == 1 && closer->boxes().first().text == QStringLiteral("Baudrate is %1 !").arg(rate))
+                ++found;
+        }
+        QCOMPARE(found, presses);
+        QCOMPARE(port.baudRate(), rate);
+        QCOMPARE(value("comboBox_BoudRate"), QString::number(rate));
         QTest::qWait(4 * Tick); // later ticks leave the rate that answered alone
-        QCOMPARE(port.baudRate(), 4800);
-        QCOMPARE(closer->count(), 1);
+        QCOMPARE(port.baudRate(), rate);
         QVERIFY(pressAfterTick(QStringLiteral("pushButton_GetDeviceAddr")));
         QTRY_COMPARE_WITH_TIMEOUT(values({"lineEdit_DeviceAddr="}), QStringList{"lineEdit_DeviceAddr=1"}, Answer);
     }

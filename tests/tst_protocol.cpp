@@ -83,7 +83,9 @@ private slots:
         const QByteArray frame = hex("00 06 00 B1 00 03 98 3D");
         const QString text = formatHexBytes(frame);
         QCOMPARE(text, QStringLiteral("00 06 00 b1 00 03 98 3d "));
-        QCOMPARE(text.size(), 24);
+        QCOMPARE(logHexBytes(frame), text);
+        QCOMPARE(logHexBytes(frame, 3), QStringLiteral("00 06 00 \u2026 (5 more bytes)"));
+        QCOMPARE(logHexBytes(QByteArray(300, '\x55')).size(), 3 * 256 + QStringLiteral("\u2026 (44 more bytes)").size());
         const auto *bytes = reinterpret_cast<const quint8 *>(frame.constData());
         QCOMPARE(formatHexBytes(bytes, 2), QStringLiteral("00 06 "));
         QVERIFY(formatHexBytes(bytes, 0).isEmpty());

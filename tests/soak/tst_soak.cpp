@@ -17,6 +17,7 @@
 #include "mainwindow.h"
 #include "modalcloser.h"
 #include "pendingreplies.h"
+#include "residentmemory.h"
 #include "windowprobe.h"
 
 #include <algorithm>
@@ -40,18 +41,6 @@ int envInt(const char *name, int fallback)
     bool ok = false;
     const int value = qEnvironmentVariable(name).toInt(&ok);
     return ok ? value : fallback;
-}
-
-qint64 residentKb(const QString &statusFile = QStringLiteral("/proc/self/status"))
-{
-    QFile file(statusFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
 }
 
 // Runs the event loop until done() holds or timeoutMs passed. QTest::qWaitFor and qWait sleep 10 ms
