@@ -18,6 +18,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -33,7 +34,7 @@ constexpr double FloorMs = (8 + 13) * 10 * 1000.0 / 9600;
 double quantile(std::vector<double> values, double q)
 {
     std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[size_t(q * double(values.size() - 1) + 0.5)];
+    return values.empty() ? 0 : values[size_t(std::lround(q * double(values.size() - 1)))];
 }
 
 // The simulator, ended when it goes out of scope.
@@ -69,6 +70,7 @@ int roundTrip(const QString &simulator, int count)
     const QByteArray request = Cli::readRequest(options, 0);
     link.exchange(request); // the first one sets up the line
     std::vector<double> ms;
+    ms.reserve(size_t(count));
     QElapsedTimer clock;
     for (int i = 0; i < count; ++i) {
         clock.start();
@@ -129,6 +131,8 @@ double runOnce(const QStringList &command)
 {
     std::vector<QByteArray> storage;
     std::vector<char *> argv;
+    storage.reserve(size_t(command.size()));
+    argv.reserve(size_t(command.size()) + 1);
     for (const QString &part : command)
         storage.push_back(part.toLocal8Bit());
     for (QByteArray &part : storage)

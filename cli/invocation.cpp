@@ -166,7 +166,7 @@ void parseGet(Invocation &inv, const QStringList &args)
 {
     if (args.isEmpty())
         throw Refusal{QStringLiteral("get needs a setting")};
-    const QString setting = args.first();
+    const QString &setting = args.first();
     const QStringList rest = args.mid(1);
     inv.command = QStringLiteral("get ") + setting;
     struct Plain {
@@ -210,7 +210,7 @@ void parseSet(Invocation &inv, const QStringList &args)
     using namespace InputRange;
     if (args.isEmpty())
         throw Refusal{QStringLiteral("set needs a setting")};
-    const QString setting = args.first();
+    const QString &setting = args.first();
     const QStringList a = args.mid(1);
     inv.command = QStringLiteral("set ") + setting;
     inv.write = true;

@@ -148,6 +148,7 @@ int runProbe(Link &link, const Invocation &inv)
 
 // SIGINT and SIGTERM end a monitor between two readings: the handler only writes to a pipe that
 // the event loop watches.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): the signal handler can reach nothing else
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int)

@@ -20,7 +20,7 @@ QByteArray LocalEcho::filter(const QByteArray &received)
 
 QByteArray LocalEcho::flush()
 {
-    const QByteArray held = expecting() ? m_expected.left(m_matched) : QByteArray();
+    QByteArray held = expecting() ? m_expected.left(m_matched) : QByteArray();
     m_expected.clear();
     m_matched = 0;
     return held;
