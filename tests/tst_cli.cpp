@@ -410,6 +410,13 @@ private slots:
         process.start(QStringLiteral(ZELVIK_CTL), words("monitor --csv --interval 0.02 --units avg,1,2,3,4"));
         QFile file(csv);
         QVERIFY(QTest::qWaitFor([&] { return file.size() > 1000; }, 5000));
+        // Each row goes out whole as it is printed: the file never ends inside a row.
+        for (int look = 0; look < 5; ++look) {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(file.readAll().endsWith('\n'));
+            file.close();
+            QTest::qWait(30);
+        }
         ::kill(pid_t(process.processId()), SIGTERM);
         QVERIFY(process.waitForFinished(3000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
