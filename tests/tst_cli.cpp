@@ -199,7 +199,7 @@ private slots:
         const QByteArray heard = line.read(3 * 8 + 1, 1500); // one byte more than it should send
         QVERIFY(QTest::qWaitFor([&] { return endedAt >= 0; }, 3000));
         QCOMPARE(process.exitCode(), 3);
-        QVERIFY2(endedAt >= 600 && endedAt < 600 + 400, qPrintable(QString::number(endedAt)));
+        QVERIFY2(endedAt >= 600 && endedAt < 600 + 500, qPrintable(QString::number(endedAt)));
         QCOMPARE(heard, withCrc("00 03 00 A8 00 01").repeated(3));
         QVERIFY(process.readAllStandardError().contains("no answer on " + line.slavePath().toUtf8() + " at 9600 baud after 3 attempt(s)"));
     }
