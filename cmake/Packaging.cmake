@@ -1,13 +1,13 @@
 # Installs ZelvikConfig as a Linux desktop application -- desktop entry, icons, AppStream metainfo,
-# manual pages, copyright -- and builds a Debian package of it with CPack (`make package`).
-# The programs themselves are installed by app/ and tools/sensor-sim/.
+# manual pages, the bash completion of zelvikctl, copyright -- and builds a Debian package of it with CPack (`make package`).
+# The programs themselves are installed by app/, cli/ and tools/sensor-sim/.
 
 include(GNUInstallDirs)
 
 set(ZELVIK_APP_ID example.zelvik.ZelvikConfig)
 set(ZELVIK_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(ZELVIK_ICON_SIZES 16 32 48 64 128 256)
-set(ZELVIK_MAN_PAGES zelvikconfig.1 zelvik-sensor-sim.1)
+set(ZELVIK_MAN_PAGES zelvikconfig.1 zelvikctl.1 zelvik-sensor-sim.1)
 
 install(FILES ${ZELVIK_PACKAGING_DIR}/${ZELVIK_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -21,6 +21,9 @@ foreach(size IN LISTS ZELVIK_ICON_SIZES)
     install(FILES ${ZELVIK_PACKAGING_DIR}/icons/hicolor/${size}x${size}/apps/${ZELVIK_APP_ID}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
+# bash-completion loads a command's file from here on first use.
+install(FILES ${ZELVIK_PACKAGING_DIR}/completion/zelvikctl
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES ${ZELVIK_PACKAGING_DIR}/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zelvikconfig)
 
@@ -71,6 +74,9 @@ switches, temperature and humidity, calibration, device identity and protocol
 choice. Requests and replies are shown in hexadecimal and replies are decoded
 into the window.
 
+zelvikctl offers every command of the window on the command line, for scripts,
+logging and production lines, with text, CSV or JSON output.
+
 The package also contains zelvik-sensor-sim, a simulated sensor on a
 pseudo-terminal, for trying the tool without hardware.")
 set(CPACK_DEBIAN_PACKAGE_NAME zelvikconfig)
@@ -96,7 +102,8 @@ if(BUILD_TESTING)
                 ${PROJECT_VERSION})
     add_test(NAME packaging_manpages
         COMMAND sh ${zelvik_pkg_tests}/check-manpages.sh ${ZELVIK_PACKAGING_DIR}/man
-                ${PROJECT_BINARY_DIR}/packaging/man ${PROJECT_VERSION} $<TARGET_FILE:zelvik-sensor-sim>)
+                ${PROJECT_BINARY_DIR}/packaging/man ${PROJECT_VERSION} $<TARGET_FILE:zelvik-sensor-sim>
+                $<TARGET_FILE:zelvikctl> ${ZELVIK_PACKAGING_DIR}/completion/zelvikctl)
     add_test(NAME packaging_install
         COMMAND sh ${zelvik_pkg_tests}/check-install.sh ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR}
                 ${ZELVIK_APP_ID})

@@ -63,3 +63,12 @@ QByteArray modbusWriteMultiple(quint16 startRegister, quint16 registerCount, con
     frame.append(data);
     return withCrc(frame);
 }
+
+QByteArray withModbusAddress(const QByteArray &request, quint8 address)
+{
+    if (request.size() < 3)
+        return request;
+    QByteArray body = request.chopped(2);
+    body[0] = char(address);
+    return withCrc(body);
+}

@@ -48,6 +48,9 @@ constexpr int ExceptionReplySize = 5;
 QByteArray modbusReadRequest(quint16 startRegister, quint16 count);
 QByteArray modbusWriteSingle(quint16 reg, quint16 value);
 QByteArray modbusWriteMultiple(quint16 startRegister, quint16 registerCount, const QByteArray &data);
+// The same Modbus request sent to another device address: byte 0 replaced, the CRC computed anew.
+// Only for Modbus requests (native frames carry no address); fewer than 3 bytes come back unchanged.
+QByteArray withModbusAddress(const QByteArray &request, quint8 address);
 
 // Every register the tool reads or writes. For the per-unit registers the high byte selects the
 // unit (0 = average of the four, 1 to 4 = "No.1" to "No.4") and these constants name the low byte.

@@ -2,14 +2,17 @@
 # Benchmarks, each beside its baseline in one run: start-up and resident memory of zelvikconfig
 # against a bare QMainWindow program (20 runs each, median), response time of the window against
 # the simulated sensor at 9600 baud (200 presses) beside the floor of the poll and the line time,
-# and CPU time in 60 s idle with the port open beside the bare program idle.
-# Usage: sh scripts/bench.sh [BUILD_DIR]. BENCH_RUNS, BENCH_PRESSES and BENCH_IDLE_SECONDS change
-# the sizes. Runs on an Xvfb display (xvfb-run), so the windows are real X windows.
+# and CPU time in 60 s idle with the port open beside the bare program idle; for zelvikctl the read
+# round trip (200 reads in one process), a 60 s monitor at 10 readings/s and start to exit of
+# `zelvikctl --version` beside a bare QCoreApplication program.
+# Usage: sh scripts/bench.sh [BUILD_DIR]. BENCH_RUNS, BENCH_PRESSES, BENCH_IDLE_SECONDS and
+# BENCH_MONITOR_SECONDS change the sizes. Runs on an Xvfb display (xvfb-run), so the windows are real X windows.
 set -e
 BUILD=${1:-build}
 RUNS=${BENCH_RUNS:-20}
 PRESSES=${BENCH_PRESSES:-200}
 IDLE=${BENCH_IDLE_SECONDS:-60}
+MONITOR=${BENCH_MONITOR_SECONDS:-60}
 if ! command -v xvfb-run >/dev/null 2>&1; then
     if [ "$(id -u)" -eq 0 ]; then
         apt-get install -y -qq xvfb >/dev/null
@@ -18,7 +21,8 @@ if ! command -v xvfb-run >/dev/null 2>&1; then
         exit 1
     fi
 fi
-cmake --build "$BUILD" --target zelvikconfig zelvik-sensor-sim zelvik-bench zelvik-bench-bare >/dev/null
+cmake --build "$BUILD" --target zelvikconfig zelvikctl zelvik-sensor-sim zelvik-bench zelvik-bench-bare \
+    zelvik-bench-cli zelvik-bench-barecore >/dev/null
 BUILD=$(cd "$BUILD" && pwd)
 STARTUP="$BUILD/bench/zelvik-bench-startup"
 cmake --build "$BUILD" --target zelvik-bench-startup >/dev/null 2>&1 || true
@@ -40,4 +44,10 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" sh -c '
 # Qt's own start-up chatter is not part of the figures.
 grep -v -e 'XDG_RUNTIME_DIR' -e 'propagateSizeHints' -e 'connectSlotsByName' "$OUTPUT" || true
 rm -f "$OUTPUT"
+# zelvikctl needs no display.
+CLI="$BUILD/bench/zelvik-bench-cli"
+SIM="$BUILD/tools/sensor-sim/zelvik-sensor-sim"
+"$CLI" roundtrip "$SIM" "$PRESSES" || STATUS=$?
+"$CLI" monitor "$BUILD/cli/zelvikctl" "$SIM" "$MONITOR" || STATUS=$?
+"$CLI" startup "$RUNS" "$BUILD/cli/zelvikctl+--version" "$BUILD/bench/zelvik-bench-barecore" || STATUS=$?
 exit "${STATUS:-0}"

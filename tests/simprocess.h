@@ -30,6 +30,8 @@ public:
     // Every reply written so far, its parts joined, in order.
     QList<Reply> replies() const;
     int completeReplies() const;
+    // Everything it logged so far.
+    QString logText() const { return log; }
 
     QString path;
     QString error;

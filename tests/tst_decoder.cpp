@@ -3,8 +3,10 @@
 // identity texts and the baud-rate probe.
 #include "baudprobe.h"
 #include "framer.h"
+#include "localecho.h"
 #include "nativedecode.h"
 #include "pendingreplies.h"
+#include "replymatch.h"
 #include "testbytes.h"
 #include "values.h"
 
@@ -338,6 +340,64 @@ private slots:
         QCOMPARE(QString::fromLatin1(BaudProbe::answerMessage(answered)), QStringLiteral("Baudrate is 4800 !"));
         for (int tick = 0; tick < 6; ++tick)
             QVERIFY(!BaudProbe::scanStep(pending).changeRate);
+    }
+    // What reaches the framer when the request went out and these chunks came back.
+    void localEcho_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QByteArray>("passed");
+        const QByteArray read = hex("00 03 00 A8 00 01 04 3B");
+        const QByteArray write = hex("00 06 00 A2 00 00 29 F9");
+        QTest::newRow("copy then reply") << read << QList<QByteArray>{read + Temp} << Temp;
+        QTest::newRow("copy in pieces") << read << QList<QByteArray>{read.left(1), read.mid(1, 5), read.mid(6) + Temp.left(2), Temp.mid(2)} << Temp;
+        QTest::newRow("no copy") << read << QList<QByteArray>{Temp} << Temp;
+        QTest::newRow("copy cut short") << read << QList<QByteArray>{read.left(3), Temp} << read.left(3) + Temp;
+        QTest::newRow("write echoed twice") << write << QList<QByteArray>{write, write} << write;
+    }
+
+    void localEcho()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QByteArray, passed);
+        LocalEcho echo;
+        echo.sent(request);
+        QByteArray out;
+        for (const QByteArray &chunk : chunks)
+            out += echo.filter(chunk);
+        QCOMPARE(out + echo.flush(), passed);
+    }
+
+    void replyMatch_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<int>("match");
+        const int answer = int(ReplyMatch::Answer), refusal = int(ReplyMatch::Refusal), other = int(ReplyMatch::Other);
+        const QByteArray readOne = withCrc("00 03 00 A8 00 01");
+        QTest::newRow("read, any address") << readOne << Temp << answer;
+        QTest::newRow("read, other byte count") << readOne << Measurement << other;
+        QTest::newRow("read, exception") << readOne << Exception << refusal;
+        QTest::newRow("read, exception to a write") << readOne << withCrc("01 86 02") << other;
+        QTest::newRow("read at 5, reply from 1") << withCrc("05 03 00 A8 00 01") << Temp << other;
+        QTest::newRow("read at 1, reply from 1") << withCrc("01 03 00 A8 00 01") << Temp << answer;
+        QTest::newRow("write echo") << Echo << Echo << answer;
+        QTest::newRow("write, other register echoed") << Echo << hex("00 06 00 A5 00 01 59 F8") << other;
+        QTest::newRow("write multiple") << withCrc("00 10 00 C3 00 02 04 01 05 00 32") << MultipleAnswer << answer;
+        QTest::newRow("write multiple, other register") << withCrc("00 10 00 C5 00 02 04 01 05 00 32") << MultipleAnswer << other;
+        QTest::newRow("native") << nativeFrame(0xA6, 2, QByteArray()) << Device << answer;
+        QTest::newRow("native, other id") << nativeFrame(0xB5, 2, QByteArray()) << Device << other;
+        QTest::newRow("read, native frame") << readOne << Device << other;
+        QTest::newRow("raw bytes") << hex("01 2B 0E") << Temp << answer;
+    }
+
+    void replyMatch()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, frame);
+        QFETCH(int, match);
+        QCOMPARE(int(matchReply(request, frame)), match);
     }
 };
 

@@ -271,6 +271,12 @@ private slots:
         QCOMPARE(send.parts, parts);
         QCOMPARE(send.request.toHex(' '), expected.toHex(' '));
     }
+    void addressed()
+    {
+        QCOMPARE(withModbusAddress(hex("00 03 00 00 00 01 85 DB"), 0x05), withCrc("05 03 00 00 00 01"));
+        QCOMPARE(withModbusAddress(hex("00 10 02 C7 00 02 04 00 14 00 64 E2 6A"), 0xAA),
+                 withCrc("AA 10 02 C7 00 02 04 00 14 00 64"));
+    }
 };
 
 QTEST_APPLESS_MAIN(ProtocolTest)

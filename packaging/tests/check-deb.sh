@@ -57,10 +57,11 @@ done
 
 # Contents: where each file goes, owned by root, programs executable, nothing outside /usr.
 dpkg-deb -c "$deb" >"$work/contents"
-for path in usr/bin/zelvikconfig usr/bin/zelvik-sensor-sim \
+for path in usr/bin/zelvikconfig usr/bin/zelvikctl usr/bin/zelvik-sensor-sim \
     "usr/share/applications/$id.desktop" "usr/share/metainfo/$id.metainfo.xml" \
     "usr/share/icons/hicolor/scalable/apps/$id.svg" \
     usr/share/man/man1/zelvikconfig.1.gz usr/share/man/man1/zelvik-sensor-sim.1.gz \
+    usr/share/man/man1/zelvikctl.1.gz usr/share/bash-completion/completions/zelvikctl \
     usr/share/doc/zelvikconfig/copyright usr/share/doc/zelvikconfig/changelog.gz; do
     if awk -v p="./$path" '$6 == p { found = 1 } END { exit !found }' "$work/contents"; then
         pass "contains /$path"
@@ -77,7 +78,7 @@ strays=$(awk '$6 != "./" && $6 !~ /^\.\/usr\// { print $6 }' "$work/contents")
 [ -z "$strays" ] && pass "everything under /usr" || fail "files outside /usr: $strays"
 owners=$(awk '$2 != "root/root" { print $6 " " $2 }' "$work/contents")
 [ -z "$owners" ] && pass "everything owned by root" || fail "not owned by root: $owners"
-for program in zelvikconfig zelvik-sensor-sim; do
+for program in zelvikconfig zelvikctl zelvik-sensor-sim; do
     mode=$(awk -v p="./usr/bin/$program" '$6 == p { print $1 }' "$work/contents")
     [ "$mode" = "-rwxr-xr-x" ] && pass "$program is $mode" || fail "$program has mode '$mode'"
 done
@@ -85,7 +86,7 @@ done
 # Unpack into a scratch root and run from there.
 root=$work/root
 dpkg -x "$deb" "$root"
-for program in zelvikconfig zelvik-sensor-sim; do
+for program in zelvikconfig zelvikctl zelvik-sensor-sim; do
     binary=$root/usr/bin/$program
     if readelf -d "$binary" | grep -qE 'RPATH|RUNPATH'; then
         fail "$program keeps a run path: $(readelf -d "$binary" | grep -E 'RPATH|RUNPATH')"
@@ -108,6 +109,9 @@ fi
 reported=$("$sim" --version 2>&1)
 [ "$reported" = "zelvik-sensor-sim $version" ] && pass "$reported" || fail "--version says '$reported'"
 
+reported=$("$root/usr/bin/zelvikctl" --version 2>&1)
+[ "$reported" = "zelvikctl $version" ] && pass "$reported" || fail "zelvikctl --version says '$reported'"
+
 # The simulator prints its terminal, makes the link and removes it again when terminated.
 link=$work/sensor
 "$sim" --link "$link" >"$work/sim.out" 2>"$work/sim.err" &
@@ -122,6 +126,12 @@ if [ -c "$terminal" ] && [ "$(readlink "$link")" = "$terminal" ]; then
     pass "zelvik-sensor-sim runs on $terminal with the link"
 else
     fail "zelvik-sensor-sim printed '$terminal', link -> '$(readlink "$link")': $(cat "$work/sim.err")"
+fi
+# zelvikctl from the package talks to the simulator from the package.
+if answer=$("$root/usr/bin/zelvikctl" --port "$link" info 2>&1) && echo "$answer" | grep -q '^Device identifier: 1234-abcd$'; then
+    pass "zelvikctl info through the simulator"
+else
+    fail "zelvikctl info through the simulator: $answer"
 fi
 kill "$sim_pid" 2>/dev/null
 wait "$sim_pid"

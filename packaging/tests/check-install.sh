@@ -18,7 +18,7 @@ if ! log=$(DESTDIR=$root "$cmake" --install "$build" --prefix /usr 2>&1); then
 fi
 usr=$root/usr
 
-for program in zelvikconfig zelvik-sensor-sim; do
+for program in zelvikconfig zelvikctl zelvik-sensor-sim; do
     if [ -x "$usr/bin/$program" ] && [ -f "$usr/bin/$program" ]; then
         pass "bin/$program"
     else
@@ -29,6 +29,8 @@ expect_file "$usr/share/applications/$id.desktop"
 expect_file "$usr/share/metainfo/$id.metainfo.xml"
 expect_file "$usr/share/man/man1/zelvikconfig.1.gz"
 expect_file "$usr/share/man/man1/zelvik-sensor-sim.1.gz"
+expect_file "$usr/share/man/man1/zelvikctl.1.gz"
+expect_file "$usr/share/bash-completion/completions/zelvikctl"
 expect_file "$usr/share/doc/zelvikconfig/copyright"
 check_icons "$usr/share/icons" "$id"
 

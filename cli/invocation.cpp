@@ -1,0 +1,535 @@
+#include "invocation.h"
+
+#include "commandframes.h"
+#include "frames.h"
+#include "inputranges.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
+
+namespace Cli {
+
+namespace {
+
+// A refusal of the arguments: thrown by the parse functions below, caught by parse().
+struct Refusal {
+    QString message;
+};
+
+struct CommandHelp {
+    const char *name;
+    const char *synopsis;
+    const char *text;
+};
+
+const CommandHelp Commands[] = {
+    {"info", "info", "Read the device identifier and the firmware identifier (native frames)."},
+    {"read", "read [avg|1|2|3|4]",
+     "Read PM2.5, PM10 (ug/m3, one decimal) and PM100 (ug/m3) of the average of the units (avg, the\n"
+     "default) or of one measuring unit."},
+    {"monitor", "monitor [--interval S] [--count N] [--units LIST] [--csv]",
+     "Read the measurements every S seconds (default 1, decimals allowed) on a fixed schedule, N rounds\n"
+     "(default: until Ctrl+C or SIGTERM). LIST names the units read each round, comma-separated from\n"
+     "avg,1,2,3,4 (default avg). --csv prints a header and one comma-separated row per reading; --json\n"
+     "one object per line. Every row is flushed as it is printed. A reading that gets no answer is\n"
+     "reported on standard error and the monitor goes on; the exit status is then 3."},
+    {"get", "get SETTING",
+     "Read a setting: address, clean, heat-mode, temp-thresholds, humi-thresholds, work-mode, global,\n"
+     "calibration UNIT RANGE, temp-humi, self-test, factors."},
+    {"set", "set SETTING VALUE...",
+     "Write a setting; the device's answer confirms it.\n"
+     "  set address N                 Modbus address, 1 to 255 (decimal or 0x hexadecimal)\n"
+     "  set clean DURATION INTERVAL   automatic cleaning: seconds 0-255, every INTERVAL hours 0-255\n"
+     "  set heat-mode auto|on|off     heater automatic, or manual with the heater on or off\n"
+     "  set temp-thresholds HIGH LOW  heating temperature thresholds, degrees C, -128 to 127\n"
+     "  set humi-thresholds HIGH LOW  heating humidity thresholds, percent, 0 to 100\n"
+     "  set work-mode all|single|select LIST\n"
+     "                                all units, one unit at a time, or the units of LIST (1,2,4 or none)\n"
+     "  set global LIST               units switched on (1,2,3,4 or none)\n"
+     "  set calibration UNIT RANGE OFFSET FACTOR\n"
+     "                                UNIT avg|1|2|3|4, RANGE pm2.5|pm10|pm100, OFFSET -255 to 255,\n"
+     "                                FACTOR 10 to 250\n"
+     "  set baud RATE                 the device's line rate: 4800, 9600 or 19200; it answers at the\n"
+     "                                old rate and uses the new one from then on"},
+    {"clean-now", "clean-now SECONDS", "Clean the dust now for SECONDS (0 to 255)."},
+    {"sleep", "sleep", "Put the device to sleep: measurements are not answered until wake."},
+    {"wake", "wake", "Wake the device."},
+    {"protocol", "protocol modbus|native",
+     "Switch the device to Modbus RTU or to its native protocol. In the native protocol the device\n"
+     "answers only info and protocol."},
+    {"factory-reset", "factory-reset --yes", "Restore the device's factory settings. Asks for --yes."},
+    {"probe", "probe",
+     "Find the device's baud rate: read the address register at 19200, 9600, 4800 and 2400 baud and\n"
+     "print the rate that answers (--baud is not used)."},
+    {"raw", "raw HEX...",
+     "Send the bytes as given (hexadecimal, blanks anywhere, checksum included) and print the verified\n"
+     "reply in hexadecimal. --address is not applied."},
+};
+
+const CommandHelp *findCommand(const QString &name)
+{
+    for (const CommandHelp &command : Commands) {
+        if (name == QLatin1String(command.name))
+            return &command;
+    }
+    return nullptr;
+}
+
+QString commandHelp(const CommandHelp &command)
+{
+    return QStringLiteral("Usage: zelvikctl [OPTIONS] %1\n\n%2\n")
+        .arg(QLatin1String(command.synopsis), QLatin1String(command.text));
+}
+
+// Decimal, or hexadecimal after 0x.
+std::optional<qint64> integer(const QString &text)
+{
+    bool ok = false;
+    qint64 value = 0;
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        value = text.mid(2).toLongLong(&ok, 16);
+    else if (!text.isEmpty() && text.trimmed() == text)
+        value = text.toLongLong(&ok, 10);
+    if (!ok)
+        return std::nullopt;
+    return value;
+}
+
+int checkedNumber(const QString &text, int low, int high, const QString &what)
+{
+    const std::optional<qint64> value = integer(text);
+    if (!value || *value < low || *value > high)
+        throw Refusal{QStringLiteral("invalid %1 '%2' (expected %3 to %4)").arg(what, text).arg(low).arg(high)};
+    return int(*value);
+}
+
+int checkedNumber(const QString &text, InputRange::Range range, const QString &what)
+{
+    return checkedNumber(text, range.low, range.high, what);
+}
+
+// "avg" for the average of the units, or a unit number 1 to 4.
+int unitIndex(const QString &text)
+{
+    if (text == QLatin1String("avg"))
+        return 0;
+    if (text.size() == 1 && text.at(0) >= QLatin1Char('1') && text.at(0) <= QLatin1Char('4'))
+        return text.at(0).digitValue();
+    throw Refusal{QStringLiteral("invalid unit '%1' (expected avg, 1, 2, 3 or 4)").arg(text)};
+}
+
+int rangeIndex(const QString &text)
+{
+    static const char *const names[] = {"pm2.5", "pm10", "pm100"};
+    for (int i = 0; i < 3; ++i) {
+        if (text.compare(QLatin1String(names[i]), Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    throw Refusal{QStringLiteral("invalid range '%1' (expected pm2.5, pm10 or pm100)").arg(text)};
+}
+
+// "1,2,4" as a unit mask, "none" as 0.
+quint8 unitMaskOf(const QString &text)
+{
+    if (text == QLatin1String("none"))
+        return 0;
+    std::array<bool, 4> ticked{};
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const int unit = part == QLatin1String("avg") ? -1 : unitIndex(part);
+        if (unit < 1)
+            throw Refusal{QStringLiteral("invalid unit list '%1' (expected units 1 to 4 separated by commas, or none)").arg(text)};
+        ticked[size_t(unit - 1)] = true;
+    }
+    return Commands::unitMask(ticked);
+}
+
+void expectCount(const QStringList &args, int count, const QString &synopsis)
+{
+    if (args.size() != count)
+        throw Refusal{QStringLiteral("%1 expects %2").arg(synopsis.section(QLatin1Char(' '), 0, 1),
+                                                          count == 0 ? QStringLiteral("no arguments")
+                                                                     : QStringLiteral("the arguments: %1").arg(synopsis))};
+}
+
+QByteArray addressed(const Options &options, const QByteArray &request)
+{
+    return withModbusAddress(request, options.address);
+}
+
+void parseGet(Invocation &inv, const QStringList &args)
+{
+    if (args.isEmpty())
+        throw Refusal{QStringLiteral("get needs a setting")};
+    const QString &setting = args.first();
+    const QStringList rest = args.mid(1);
+    inv.command = QStringLiteral("get ") + setting;
+    struct Plain {
+        const char *name;
+        Topic topic;
+        QByteArray (*request)();
+    };
+    static const Plain plain[] = {
+        {"address", Topic::Address, Commands::getDeviceAddress},
+        {"clean", Topic::Clean, Commands::getAutoClean},
+        {"heat-mode", Topic::HeatMode, Commands::getHeatMode},
+        {"temp-thresholds", Topic::TempThresholds, Commands::getHeatTempThresholds},
+        {"humi-thresholds", Topic::HumiThresholds, Commands::getHeatHumiThresholds},
+        {"work-mode", Topic::WorkMode, Commands::getWorkMode},
+        {"global", Topic::Global, Commands::getGlobalOnOff},
+        {"temp-humi", Topic::TempHumi, Commands::getTempHumi},
+        {"self-test", Topic::SelfTest, Commands::getSelfTest},
+        {"factors", Topic::Factors, Commands::getSelfTestFactors},
+    };
+    for (const Plain &p : plain) {
+        if (setting == QLatin1String(p.name)) {
+            expectCount(rest, 0, QStringLiteral("get ") + setting);
+            inv.topic = p.topic;
+            inv.requests << addressed(inv.options, p.request());
+            return;
+        }
+    }
+    if (setting == QLatin1String("calibration")) {
+        expectCount(rest, 2, QStringLiteral("get calibration UNIT RANGE"));
+        inv.topic = Topic::Calibration;
+        inv.unit = unitIndex(rest.at(0));
+        inv.range = rangeIndex(rest.at(1));
+        inv.requests << addressed(inv.options, Commands::calibrationQuery(inv.unit, inv.range));
+        return;
+    }
+    throw Refusal{QStringLiteral("unknown setting '%1' for get").arg(setting)};
+}
+
+void parseSet(Invocation &inv, const QStringList &args)
+{
+    using namespace InputRange;
+    if (args.isEmpty())
+        throw Refusal{QStringLiteral("set needs a setting")};
+    const QString &setting = args.first();
+    const QStringList a = args.mid(1);
+    inv.command = QStringLiteral("set ") + setting;
+    inv.write = true;
+    QByteArray request;
+    auto number = [](int value) { return QString::number(value); };
+
+    if (setting == QLatin1String("address")) {
+        expectCount(a, 1, QStringLiteral("set address N"));
+        inv.topic = Topic::Address;
+        inv.values << checkedNumber(a.at(0), Address, QStringLiteral("address"));
+        request = Commands::setDeviceAddress(QString::number(inv.values.at(0), 16));
+    } else if (setting == QLatin1String("clean")) {
+        expectCount(a, 2, QStringLiteral("set clean DURATION INTERVAL"));
+        inv.topic = Topic::Clean;
+        inv.values << checkedNumber(a.at(0), CleanDuration, QStringLiteral("cleaning duration"))
+                   << checkedNumber(a.at(1), CleanInterval, QStringLiteral("cleaning interval"));
+        request = Commands::setAutoClean(number(inv.values.at(0)), number(inv.values.at(1)));
+    } else if (setting == QLatin1String("heat-mode")) {
+        expectCount(a, 1, QStringLiteral("set heat-mode auto|on|off"));
+        inv.topic = Topic::HeatMode;
+        if (a.at(0) == QLatin1String("auto"))
+            request = Commands::autoHeat();
+        else if (a.at(0) == QLatin1String("on") || a.at(0) == QLatin1String("off"))
+            request = Commands::manualHeat(a.at(0) == QLatin1String("on"));
+        else
+            throw Refusal{QStringLiteral("invalid heat mode '%1' (expected auto, on or off)").arg(a.at(0))};
+        // The mode and the heater as the register holds them: high byte mode, low byte heater.
+        inv.values << quint8(request.at(4)) << quint8(request.at(5));
+    } else if (setting == QLatin1String("temp-thresholds") || setting == QLatin1String("humi-thresholds")) {
+        const bool temp = setting.startsWith(QLatin1String("temp"));
+        expectCount(a, 2, QStringLiteral("set %1 HIGH LOW").arg(setting));
+        const Range range = temp ? TempThreshold : HumiThreshold;
+        inv.topic = temp ? Topic::TempThresholds : Topic::HumiThresholds;
+        inv.values << checkedNumber(a.at(0), range, QStringLiteral("high threshold"))
+                   << checkedNumber(a.at(1), range, QStringLiteral("low threshold"));
+        request = temp ? Commands::setHeatTempThresholds(number(inv.values.at(0)), number(inv.values.at(1)))
+                       : Commands::setHeatHumiThresholds(number(inv.values.at(0)), number(inv.values.at(1)));
+    } else if (setting == QLatin1String("work-mode")) {
+        inv.topic = Topic::WorkMode;
+        const QString mode = a.value(0);
+        if (mode == QLatin1String("all") && a.size() == 1)
+            request = Commands::autoAllWork();
+        else if (mode == QLatin1String("single") && a.size() == 1)
+            request = Commands::autoSingleWork();
+        else if (mode == QLatin1String("select") && a.size() == 2)
+            request = Commands::selectWork(unitMaskOf(a.at(1)));
+        else
+            throw Refusal{QStringLiteral("set work-mode expects all, single or select LIST")};
+        inv.values << quint8(request.at(4)) << quint8(request.at(5)); // mode, unit mask
+    } else if (setting == QLatin1String("global")) {
+        expectCount(a, 1, QStringLiteral("set global LIST"));
+        inv.topic = Topic::Global;
+        inv.values << unitMaskOf(a.at(0));
+        request = Commands::setGlobalOnOff(quint8(inv.values.at(0)));
+    } else if (setting == QLatin1String("calibration")) {
+        expectCount(a, 4, QStringLiteral("set calibration UNIT RANGE OFFSET FACTOR"));
+        inv.topic = Topic::Calibration;
+        inv.unit = unitIndex(a.at(0));
+        inv.range = rangeIndex(a.at(1));
+        inv.values << checkedNumber(a.at(2), CalibrationZero, QStringLiteral("zero offset"))
+                   << checkedNumber(a.at(3), CalibrationFactor, QStringLiteral("calibration factor"));
+        request = Commands::calibrationSet(inv.unit, inv.range, number(inv.values.at(0)), number(inv.values.at(1)));
+    } else if (setting == QLatin1String("baud")) {
+        expectCount(a, 1, QStringLiteral("set baud RATE"));
+        inv.topic = Topic::Baud;
+        // The index of the rate in the window's list "9600", "4800", "9600", "19200".
+        static const int rates[] = {9600, 4800, 9600, 19200};
+        const std::optional<qint64> rate = integer(a.at(0));
+        const int index = rate ? int(std::find(std::begin(rates), std::end(rates), *rate) - std::begin(rates)) : 4;
+        if (index == 4)
+            throw Refusal{QStringLiteral("invalid baud rate '%1' (expected 4800, 9600 or 19200)").arg(a.at(0))};
+        inv.values << rates[index];
+        request = Commands::setBaudRate(index);
+    } else {
+        throw Refusal{QStringLiteral("unknown setting '%1' for set").arg(setting)};
+    }
+    inv.requests << addressed(inv.options, request);
+}
+
+void parseMonitor(Invocation &inv, const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption interval(QStringLiteral("interval"), QString(), QStringLiteral("S"));
+    const QCommandLineOption count(QStringLiteral("count"), QString(), QStringLiteral("N"));
+    const QCommandLineOption units(QStringLiteral("units"), QString(), QStringLiteral("LIST"));
+    const QCommandLineOption csv(QStringLiteral("csv"));
+    parser.addOptions({interval, count, units, csv});
+    if (!parser.parse(QStringList{QStringLiteral("monitor")} + args))
+        throw Refusal{parser.errorText()};
+    if (!parser.positionalArguments().isEmpty())
+        throw Refusal{QStringLiteral("unexpected argument '%1' for monitor").arg(parser.positionalArguments().first())};
+    inv.action = Action::Monitor;
+    inv.topic = Topic::Reading;
+    inv.command = QStringLiteral("monitor");
+    if (parser.isSet(interval)) {
+        bool ok = false;
+        inv.intervalS = parser.value(interval).toDouble(&ok);
+        if (!ok || !std::isfinite(inv.intervalS) || inv.intervalS < 0 || inv.intervalS > 86400)
+            throw Refusal{QStringLiteral("invalid interval '%1' (expected 0 to 86400 seconds)").arg(parser.value(interval))};
+    }
+    if (parser.isSet(count))
+        inv.count = checkedNumber(parser.value(count), 1, 1000000000, QStringLiteral("count"));
+    if (parser.isSet(units)) {
+        inv.units.clear();
+        for (const QString &unit : parser.value(units).split(QLatin1Char(',')))
+            inv.units << unitIndex(unit);
+    }
+    inv.csv = parser.isSet(csv);
+    if (inv.csv && inv.options.json)
+        throw Refusal{QStringLiteral("monitor takes --csv or --json, not both")};
+}
+
+// "01 03 00 00 00 01 84 0a", "0103000000" or one byte per argument.
+QByteArray rawBytes(const QStringList &args)
+{
+    static const QRegularExpression hexDigits(QStringLiteral("^[0-9a-fA-F]*$"));
+    QString digits = args.join(QString());
+    digits.remove(QRegularExpression(QStringLiteral("\\s")));
+    if (digits.isEmpty() || digits.size() % 2 != 0 || !hexDigits.match(digits).hasMatch())
+        throw Refusal{QStringLiteral("raw expects bytes in hexadecimal, two digits each (e.g. 01 03 00 00 00 01 84 0a)")};
+    return QByteArray::fromHex(digits.toLatin1());
+}
+
+void parseCommand(Invocation &inv, const QString &name, const QStringList &args)
+{
+    inv.command = name;
+    const Options &o = inv.options;
+    if (name == QLatin1String("info")) {
+        expectCount(args, 0, name);
+        inv.topic = Topic::Info;
+        inv.requests << Commands::getDeviceInfo() << Commands::firmwareIdRequest();
+    } else if (name == QLatin1String("read")) {
+        if (args.size() > 1)
+            throw Refusal{QStringLiteral("read takes at most one unit (avg, 1, 2, 3 or 4)")};
+        inv.topic = Topic::Reading;
+        inv.unit = args.isEmpty() ? 0 : unitIndex(args.first());
+        inv.units = {inv.unit};
+        inv.requests << readRequest(o, inv.unit);
+    } else if (name == QLatin1String("monitor")) {
+        parseMonitor(inv, args);
+    } else if (name == QLatin1String("get")) {
+        parseGet(inv, args);
+    } else if (name == QLatin1String("set")) {
+        parseSet(inv, args);
+    } else if (name == QLatin1String("clean-now")) {
+        expectCount(args, 1, QStringLiteral("clean-now SECONDS"));
+        inv.topic = Topic::CleanNow;
+        inv.write = true;
+        inv.values << checkedNumber(args.first(), InputRange::CleanDuration, QStringLiteral("cleaning duration"));
+        inv.requests << addressed(o, Commands::manualClean(QString::number(inv.values.first())));
+    } else if (name == QLatin1String("sleep") || name == QLatin1String("wake")) {
+        expectCount(args, 0, name);
+        inv.topic = name == QLatin1String("sleep") ? Topic::Sleep : Topic::Wake;
+        inv.write = true;
+        inv.requests << addressed(o, inv.topic == Topic::Sleep ? Commands::setSleep() : Commands::wakeUp());
+    } else if (name == QLatin1String("protocol")) {
+        expectCount(args, 1, QStringLiteral("protocol modbus|native"));
+        inv.topic = Topic::Protocol;
+        inv.write = true;
+        if (args.first() == QLatin1String("modbus"))
+            inv.requests << addressed(o, Commands::changeToModbus());
+        else if (args.first() == QLatin1String("native"))
+            inv.requests << addressed(o, Commands::changeToKelvra());
+        else
+            throw Refusal{QStringLiteral("invalid protocol '%1' (expected modbus or native)").arg(args.first())};
+        inv.values << (args.first() == QLatin1String("modbus") ? 1 : 0);
+    } else if (name == QLatin1String("factory-reset")) {
+        if (args != QStringList{QStringLiteral("--yes")})
+            throw Refusal{QStringLiteral("factory-reset restores every setting of the device; confirm with --yes")};
+        inv.topic = Topic::FactoryReset;
+        inv.write = true;
+        inv.requests << addressed(o, Commands::setFactorySettings());
+    } else if (name == QLatin1String("probe")) {
+        expectCount(args, 0, name);
+        inv.action = Action::Probe;
+        inv.topic = Topic::Probe;
+    } else if (name == QLatin1String("raw")) {
+        inv.topic = Topic::Raw;
+        inv.requests << rawBytes(args);
+    } else {
+        throw Refusal{QStringLiteral("unknown command '%1'").arg(name)};
+    }
+}
+
+QString programHelp(const QCommandLineParser &parser)
+{
+    QString help = usageLine() + QStringLiteral(
+        "\n\nConfigure and test a Zelvik particulate-matter sensor over a serial port, from scripts and\n"
+        "production lines: Modbus RTU and the sensor's native frames. Every reply is verified (CRC or\n"
+        "checksum) before a value is printed; a time-out or a bad check value is retried.\n\n");
+    const QString options = parser.helpText();
+    help += options.mid(options.indexOf(QLatin1String("Options:")));
+    help += QStringLiteral("\nCommands:\n");
+    for (const CommandHelp &command : Commands)
+        help += QStringLiteral("  %1\n").arg(QLatin1String(command.synopsis));
+    help += QStringLiteral(
+        "\n'zelvikctl COMMAND --help' describes a command.\n\n"
+        "Exit status: 0 success; 1 the device refused (exception reply) or answered something else;\n"
+        "2 usage error; 3 no answer after the retries; 4 the port cannot be opened.\n");
+    return help;
+}
+
+} // namespace
+
+QString usageLine()
+{
+    return QStringLiteral("Usage: zelvikctl [--port PATH] [--baud RATE] [--address N] [--timeout MS] "
+                          "[--retries N] [--json] [--local-echo] COMMAND [ARGS]");
+}
+
+QByteArray readRequest(const Options &options, int unit)
+{
+    return addressed(options, Commands::readSensorData(unit));
+}
+
+QByteArray probeRequest(const Options &options)
+{
+    return addressed(options, Commands::getDeviceAddress());
+}
+
+QString openFailure(const QString &port, const QString &reason, bool permission)
+{
+    QString message = QStringLiteral("cannot open %1: %2").arg(port, reason);
+    if (permission)
+        message += QStringLiteral(" (serial ports belong to the group dialout: 'sudo adduser $USER dialout', "
+                                  "then log out and in again)");
+    return message;
+}
+
+Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
+{
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
+                                  QStringLiteral("Serial port (default: $ZELVIK_PORT)."), QStringLiteral("PATH"));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  QStringLiteral("Line rate: 2400, 4800, 9600 or 19200 (default 9600)."),
+                                  QStringLiteral("RATE"));
+    const QCommandLineOption address(QStringLiteral("address"),
+                                     QStringLiteral("Modbus address of the device, 0 to 255, decimal or 0x "
+                                                    "hexadecimal (default 0: whichever device is on the line)."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("Wait this long for each reply, 10 to 60000 ms (default 1000)."),
+                                     QStringLiteral("MS"));
+    const QCommandLineOption retries(QStringLiteral("retries"),
+                                     QStringLiteral("Send a request again this often after a time-out or a bad "
+                                                    "check value, 0 to 100 (default 2)."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Print one JSON object per result (monitor: one per line)."));
+    const QCommandLineOption localEcho(QStringLiteral("local-echo"),
+                                       QStringLiteral("The adapter echoes what it sends (some RS-485 adapters): "
+                                                      "drop that copy of each request."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version."));
+    parser.addOptions({port, baud, address, timeout, retries, json, localEcho, help, version});
+
+    Parsed result;
+    if (!parser.parse(QStringList{QStringLiteral("zelvikctl")} + arguments)) {
+        result.text = parser.errorText();
+        return result;
+    }
+    const QStringList positional = parser.positionalArguments();
+    const QString name = positional.value(0);
+    const QStringList args = positional.mid(1);
+    if (parser.isSet(version)) {
+        result.kind = Parsed::Version;
+        return result;
+    }
+    if (parser.isSet(help) || name == QLatin1String("help")) {
+        const QString topic = parser.isSet(help) ? name : args.value(0);
+        const CommandHelp *command = findCommand(topic);
+        if (!topic.isEmpty() && !command) {
+            result.text = QStringLiteral("unknown command '%1'").arg(topic);
+            return result;
+        }
+        result.kind = Parsed::Help;
+        result.text = command ? commandHelp(*command) : programHelp(parser);
+        return result;
+    }
+    if (name.isEmpty()) {
+        result.text = QStringLiteral("no command given");
+        return result;
+    }
+    if (findCommand(name) && args.size() == 1
+        && (args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h"))) {
+        result.kind = Parsed::Help;
+        result.text = commandHelp(*findCommand(name));
+        return result;
+    }
+
+    Invocation &inv = result.invocation;
+    Options &o = inv.options;
+    try {
+        o.port = parser.isSet(port) ? parser.value(port) : portFromEnvironment;
+        if (parser.isSet(baud)) {
+            o.baud = checkedNumber(parser.value(baud), 2400, 19200, QStringLiteral("baud rate"));
+            if (o.baud != 2400 && o.baud != 4800 && o.baud != 9600 && o.baud != 19200)
+                throw Refusal{QStringLiteral("invalid baud rate '%1' (expected 2400, 4800, 9600 or 19200)").arg(o.baud)};
+        }
+        if (parser.isSet(address))
+            o.address = quint8(checkedNumber(parser.value(address), 0, 255, QStringLiteral("address")));
+        if (parser.isSet(timeout))
+            o.timeoutMs = checkedNumber(parser.value(timeout), 10, 60000, QStringLiteral("time-out"));
+        if (parser.isSet(retries))
+            o.retries = checkedNumber(parser.value(retries), 0, 100, QStringLiteral("retry count"));
+        o.json = parser.isSet(json);
+        o.localEcho = parser.isSet(localEcho);
+        parseCommand(inv, name, args);
+        if (o.port.isEmpty())
+            throw Refusal{QStringLiteral("no serial port: give --port PATH or set ZELVIK_PORT")};
+    } catch (const Refusal &refusal) {
+        result.text = refusal.message;
+        return result;
+    }
+    result.kind = Parsed::Run;
+    return result;
+}
+
+} // namespace Cli

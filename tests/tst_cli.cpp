@@ -1,0 +1,442 @@
+// zelvikctl as a script runs it: the real program against the simulated sensor on a
+// pseudo-terminal (every command in text and JSON, set-then-get round trips, the probe at other
+// rates, a faulty line), against a silent line, an adapter that echoes, a port that does not open
+// and bad arguments; and the bytes each command line sends.
+#include <QtTest>
+
+#include "invocation.h"
+#include "ptypair.h"
+#include "simprocess.h"
+#include "testbytes.h"
+#include "values.h"
+
+#include <csignal>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+    qint64 ms = 0;
+};
+
+// Runs zelvikctl with ZELVIK_PORT set to port (unset when empty); stdout goes to outFile if given.
+Run ctl(const QStringList &args, const QString &port, const QString &outFile = QString())
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("ZELVIK_PORT"));
+    if (!port.isEmpty())
+        env.insert(QStringLiteral("ZELVIK_PORT"), port);
+    process.setProcessEnvironment(env);
+    if (!outFile.isEmpty())
+        process.setStandardOutputFile(outFile);
+    QElapsedTimer clock;
+    clock.start();
+    process.start(QStringLiteral(ZELVIK_CTL), args);
+    process.waitForFinished(60000);
+    Run run;
+    run.ms = clock.elapsed();
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList words(const char *text)
+{
+    return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+QString lit(const QString &text)
+{
+    return QRegularExpression::escape(text);
+}
+
+const QString Reading = QStringLiteral("PM2\\.5 [0-9.]+ µg/m³  PM10 [0-9.]+ µg/m³  PM100 \\d+ µg/m³");
+const QString Time = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)");
+
+} // namespace
+
+class CliTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void plan_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("sent");
+        auto row = [](const char *args, const QByteArray &sent) { QTest::newRow(args) << words(args) << sent; };
+        row("read", withCrc("00 03 00 B4 00 04"));
+        row("read 3", withCrc("00 03 03 B4 00 04"));
+        row("--address 5 get address", withCrc("05 03 00 00 00 01"));
+        row("--address 0xaa set address 1", withCrc("AA 06 00 00 00 01"));
+        row("set address 0x1f", withCrc("00 06 00 00 00 1F"));
+        row("set address 255", withCrc("00 06 00 00 00 FF"));
+        row("set clean 17 40", withCrc("00 06 00 AA 11 28"));
+        row("set heat-mode auto", withCrc("00 06 00 AB 01 00"));
+        row("set heat-mode on", withCrc("00 06 00 AB 00 01"));
+        row("set heat-mode off", withCrc("00 06 00 AB 00 00"));
+        row("set temp-thresholds 127 -128", withCrc("00 06 00 AC 7F 80"));
+        row("set humi-thresholds 100 0", withCrc("00 06 00 AD 64 00"));
+        row("set work-mode select 2,4", withCrc("00 06 00 A6 03 0A"));
+        row("set work-mode single", withCrc("00 06 00 A6 02 00"));
+        row("set global none", withCrc("00 06 00 AE 00 00"));
+        row("set global 1,2,3,4", withCrc("00 06 00 AE 00 0F"));
+        row("set calibration 2 pm100 -20 100", hex("00 10 02 C7 00 02 04 00 14 00 64 E2 6A"));
+        row("set calibration avg pm2.5 255 10", withCrc("00 10 00 C3 00 02 04 01 FF 00 0A"));
+        row("get calibration 1 pm10", hex("00 03 01 C5 00 02 D4 1B"));
+        row("set baud 4800", withCrc("00 06 00 CD 00 02"));
+        row("set baud 19200", withCrc("00 06 00 CD 00 04"));
+        row("clean-now 10", hex("00 06 00 A9 00 0A D8 3C"));
+        row("sleep", hex("00 06 00 A2 00 00 29 F9"));
+        row("protocol native", hex("00 06 00 B1 00 00 D8 3C"));
+        row("factory-reset --yes", hex("00 06 00 A5 00 01 59 F8"));
+        row("info", nativeFrame(0xA6, 2, QByteArray()) + nativeFrame(0xB5, 2, QByteArray()));
+        row("raw 01 0300 0a", hex("01 03 00 0A"));
+    }
+
+    void plan()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, sent);
+        const Cli::Parsed parsed = Cli::parse(args, QStringLiteral("/dev/null"));
+        QCOMPARE(parsed.text, QString());
+        QCOMPARE(parsed.invocation.requests.join(), sent);
+    }
+
+    void openFailure()
+    {
+        const QString message = Cli::openFailure(QStringLiteral("/dev/ttyUSB0"), QStringLiteral("Permission denied"), true);
+        QVERIFY2(message.startsWith(QLatin1String("cannot open /dev/ttyUSB0: Permission denied")), qPrintable(message));
+        QVERIFY(message.contains(QLatin1String("dialout")));
+        QVERIFY(!Cli::openFailure(QStringLiteral("x"), QStringLiteral("No such file"), false).contains(QLatin1String("dialout")));
+    }
+
+    // Every refusal of the arguments is exit 2 with the reason and the usage line, and nothing
+    // reaches the line.
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("reason");
+        auto row = [](const char *args, const char *reason) { QTest::newRow(args) << words(args) << QString::fromUtf8(reason); };
+        row("set address 0", "invalid address '0' (expected 1 to 255)");
+        row("set address 256", "invalid address '256' (expected 1 to 255)");
+        row("set temp-thresholds 128 0", "invalid high threshold '128' (expected -128 to 127)");
+        row("set temp-thresholds 0 -129", "invalid low threshold '-129' (expected -128 to 127)");
+        row("set temp-thresholds 1x 0", "invalid high threshold '1x'");
+        row("set humi-thresholds 101 0", "(expected 0 to 100)");
+        row("set humi-thresholds 50 -1", "invalid low threshold '-1' (expected 0 to 100)");
+        row("set clean 256 1", "invalid cleaning duration '256' (expected 0 to 255)");
+        row("set clean 1 256", "invalid cleaning interval '256' (expected 0 to 255)");
+        row("clean-now -1", "invalid cleaning duration '-1' (expected 0 to 255)");
+        row("set calibration avg pm2.5 -256 100", "invalid zero offset '-256' (expected -255 to 255)");
+        row("set calibration avg pm2.5 256 100", "invalid zero offset '256'");
+        row("set calibration avg pm2.5 0 9", "invalid calibration factor '9' (expected 10 to 250)");
+        row("set calibration avg pm2.5 0 251", "invalid calibration factor '251'");
+        row("get calibration 5 pm10", "invalid unit '5'");
+        row("get calibration avg pm1", "invalid range 'pm1'");
+        row("set work-mode select 0", "invalid unit");
+        row("set baud 2400", "invalid baud rate '2400' (expected 4800, 9600 or 19200)");
+        row("--baud 1200 read", "invalid baud rate '1200'");
+        row("--address 256 read", "invalid address '256' (expected 0 to 255)");
+        row("--timeout 0 read", "invalid time-out '0'");
+        row("read 5", "invalid unit '5'");
+        row("factory-reset", "confirm with --yes");
+        row("frobnicate", "unknown command 'frobnicate'");
+        row("get", "get needs a setting");
+        row("get baud", "unknown setting 'baud' for get");
+        row("get address 1", "get address expects no arguments");
+        row("raw 0", "raw expects bytes in hexadecimal");
+        row("--json monitor --csv", "monitor takes --csv or --json, not both");
+        row("monitor --interval -1", "invalid interval '-1'");
+        row("--bogus read", "Unknown option 'bogus'");
+    }
+
+    void usage()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, reason);
+        PtyPair line;
+        QVERIFY(line.isValid());
+        const Run run = ctl(args, line.slavePath());
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.startsWith(QStringLiteral("zelvikctl: ")) && run.err.contains(reason), qPrintable(run.err));
+        QVERIFY2(run.err.contains(Cli::usageLine()), qPrintable(run.err));
+        QCOMPARE(run.out, QString());
+        QCOMPARE(line.readFor(50), QByteArray());
+    }
+
+    void noPort()
+    {
+        const Run run = ctl({QStringLiteral("read")}, QString());
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(QLatin1String("no serial port: give --port PATH or set ZELVIK_PORT")), qPrintable(run.err));
+    }
+
+    void unopenablePort()
+    {
+        const Run run = ctl({QStringLiteral("--port"), QStringLiteral("/nonexistent/zelvik"), QStringLiteral("read")}, QString());
+        QCOMPARE(run.status, 4);
+        QVERIFY2(run.err.startsWith(QLatin1String("zelvikctl: cannot open /nonexistent/zelvik: ")) && run.err.trimmed().size() > 45,
+                 qPrintable(run.err));
+    }
+
+    // Nobody answers: every attempt goes out and the program gives up after timeout × attempts.
+    void silentLine()
+    {
+        PtyPair line;
+        QVERIFY(line.isValid());
+        QProcess process;
+        QElapsedTimer clock;
+        qint64 endedAt = -1;
+        connect(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), [&] { endedAt = clock.elapsed(); });
+        clock.start();
+        process.start(QStringLiteral(ZELVIK_CTL), {QStringLiteral("--port"), line.slavePath(), QStringLiteral("--timeout"),
+                                                   QStringLiteral("200"), QStringLiteral("get"), QStringLiteral("temp-humi")});
+        const QByteArray heard = line.read(3 * 8 + 1, 1500); // one byte more than it should send
+        QVERIFY(QTest::qWaitFor([&] { return endedAt >= 0; }, 3000));
+        QCOMPARE(process.exitCode(), 3);
+        QVERIFY2(endedAt >= 600 && endedAt < 600 + 500, qPrintable(QString::number(endedAt)));
+        QCOMPARE(heard, withCrc("00 03 00 A8 00 01").repeated(3));
+        QVERIFY(process.readAllStandardError().contains("no answer on " + line.slavePath().toUtf8() + " at 9600 baud after 3 attempt(s)"));
+    }
+
+    // An RS-485 adapter that hears itself: the copy of the request comes before the reply.
+    void localEcho_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("read") << words("--local-echo get temp-humi") << withCrc("01 03 02 F6 3F")
+                              << QStringLiteral("Inner temperature -10 °C, humidity 63 %");
+        // The device's echo of a write is the request itself: only the adapter's copy may go.
+        QTest::newRow("write") << words("--local-echo --retries 0 sleep") << hex("00 06 00 A2 00 00 29 F9")
+                               << QStringLiteral("Device asleep");
+    }
+
+    void localEcho()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, printed);
+        PtyPair line;
+        QVERIFY(line.isValid());
+        QProcess process;
+        process.start(QStringLiteral(ZELVIK_CTL), QStringList{QStringLiteral("--port"), line.slavePath()} + args);
+        const QByteArray request = line.read(8);
+        QCOMPARE(request.size(), 8);
+        line.write(request.left(3)); // the copy may come in pieces
+        line.write(request.mid(3) + reply);
+        QVERIFY(process.waitForFinished(3000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()).trimmed(), printed);
+    }
+
+    // Against the simulated sensor, in order: the rows share one device, so each set is followed
+    // by the get that proves it took.
+    void commands_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("pattern"); // the whole of stdout
+        auto row = [](const QStringList &args, const QString &pattern, int status = 0) {
+            QTest::newRow(qPrintable(args.join(QLatin1Char(' ')))) << args << status << pattern;
+        };
+        auto text = [&row](const char *args, const char *output, int status = 0) {
+            row(words(args), lit(QString::fromUtf8(output)), status);
+        };
+        text("info", "Device identifier: 1234-abcd\nFirmware identifier: 1-3--2");
+        text("--json info", R"({"command":"info","device_id":"1234-abcd","firmware_id":"1-3--2"})");
+        row(words("read"), QStringLiteral("^%1  avg  %2$").arg(Time, Reading));
+        row(words("--json read 4"), QStringLiteral("^\\{\"command\":\"read\",\"pm100_ug_m3\":\\d+,\"pm10_ug_m3\":[0-9.]+,"
+                                                   "\"pm2_5_ug_m3\":[0-9.]+,\"time\":\"%1\",\"unit\":\"4\"\\}$").arg(Time));
+        row(words("monitor --count 2 --interval 0.05 --units avg,2"),
+            QStringLiteral("^(%1  avg  %2\n%1  2  %2\n?){2}$").arg(Time, Reading));
+        row(words("monitor --count 2 --interval 0 --csv"),
+            QStringLiteral("^time,unit,pm2_5_ug_m3,pm10_ug_m3,pm100_ug_m3(\n%1,avg,[0-9.]+,[0-9.]+,\\d+){2}$").arg(Time));
+        row(words("--json monitor --count 1 --units 1"), QStringLiteral("^\\{\"command\":\"monitor\",[^\n]*\"unit\":\"1\"\\}$"));
+
+        text("get address", "Modbus address: 0x01 (1)");
+        text("set address 0x2a", "Modbus address set: 0x2a (42)");
+        text("--address 42 --json get address", R"({"address":42,"command":"get address"})");
+        text("--address 7 --timeout 50 --retries 0 get address", "", 3);
+        text("--address 42 --json set address 1", R"({"address":1,"command":"set address","ok":true})");
+        text("get clean", "Automatic cleaning: 10 s every 24 h");
+        text("set clean 17 40", "Automatic cleaning set: 17 s every 40 h");
+        text("--json get clean", R"({"command":"get clean","duration_s":17,"interval_h":40})");
+        text("get heat-mode", "Heater: automatic");
+        text("set heat-mode on", "Heater set: manual, on");
+        text("--json get heat-mode", R"({"command":"get heat-mode","heater_on":true,"mode":"manual"})");
+        text("--json set heat-mode auto", R"({"command":"set heat-mode","mode":"auto","ok":true})");
+        text("get temp-thresholds", "Heating temperature thresholds: high 5 °C, low -10 °C");
+        text("set temp-thresholds 127 -128", "Heating temperature thresholds set: high 127 °C, low -128 °C");
+        text("--json get temp-thresholds", R"({"command":"get temp-thresholds","high_c":127,"low_c":-128})");
+        text("--json set humi-thresholds 100 0", R"({"command":"set humi-thresholds","high_percent":100,"low_percent":0,"ok":true})");
+        text("get humi-thresholds", "Heating humidity thresholds: high 100 %, low 0 %");
+        text("set work-mode select 2,4", "Work mode set: selected units 2, 4");
+        text("--json get work-mode", R"({"command":"get work-mode","mode":"select","units":[2,4]})");
+        text("set work-mode single", "Work mode set: one unit at a time, automatic");
+        text("get work-mode", "Work mode: one unit at a time, automatic");
+        text("set global none", "Unit switches set: on none");
+        text("get global", "Unit switches: on none");
+        text("--json set global 1,2,3,4", R"({"command":"set global","ok":true,"on":[1,2,3,4]})");
+        text("--json get global", R"({"command":"get global","on":[1,2,3,4]})");
+        text("set calibration 3 pm10 -255 250", "Calibration of unit 3, PM10 set: zero offset -255, factor 250");
+        text("--json get calibration 3 pm10",
+             R"({"command":"get calibration","factor":250,"range":"pm10","unit":"3","zero_offset":-255})");
+        text("get calibration avg pm100", "Calibration of avg, PM100: zero offset 0, factor 100");
+        text("get temp-humi", "Inner temperature -7 °C, humidity 63 %");
+        text("--json get temp-humi", R"({"command":"get temp-humi","humidity_percent":63,"temperature_c":-7})");
+        text("get self-test", "Self test: unit 1 error, unit 2 ok, unit 3 ok, unit 4 error");
+        text("--json get self-test", R"({"command":"get self-test","failed":[1,4],"passed":[2,3]})");
+        text("get factors", "Self-test factors of units 1 to 4: 38 97 102 38; suspected factors: 62 0 0 62");
+        text("--json get factors", R"({"command":"get factors","factors":[38,97,102,38],"suspected":[62,0,0,62]})");
+        text("clean-now 0", "Dust cleaning started for 0 s");
+        text("--json clean-now 255", R"({"command":"clean-now","duration_s":255,"ok":true})");
+        text("sleep", "Device asleep");
+        text("--timeout 50 --retries 0 read", "", 3); // asleep: measurements go unanswered
+        text("--json wake", R"({"command":"wake","ok":true})");
+        text("--json sleep", R"({"command":"sleep","ok":true})");
+        text("wake", "Device awake");
+        text("protocol native", "Protocol: native");
+        text("--timeout 50 --retries 0 get address", "", 3); // native protocol: Modbus reads go unanswered
+        text("--json protocol modbus", R"({"command":"protocol","ok":true,"protocol":"modbus"})");
+        const QString tempHumi = hexText(withCrc("01 03 00 A8 00 01")).trimmed();
+        const QString tempHumiReply = hexText(withCrc("01 03 02 F9 3F")).trimmed();
+        row(QStringList{QStringLiteral("raw")} + tempHumi.split(QLatin1Char(' ')), lit(tempHumiReply));
+        row({QStringLiteral("--json"), QStringLiteral("raw"), tempHumi},
+            lit(QStringLiteral(R"({"command":"raw","reply":"%1","request":"%2"})").arg(tempHumiReply, tempHumi)));
+        row({QStringLiteral("raw"), hexText(withCrc("01 03 00 99 00 01"))}, QString(), 1); // unknown register: exception 2
+        text("set baud 19200", "Baud rate set to 19200: the device answers at 19200 baud from now on");
+        text("--timeout 50 --retries 0 get address", "", 3);
+        text("--baud 19200 --json set baud 9600", R"({"baud":9600,"command":"set baud","ok":true})");
+        text("--timeout 100 probe", "Baud rate: 9600 (Modbus address 0x01)");
+        text("--json --timeout 100 probe", R"({"address":1,"baud":9600,"command":"probe"})");
+        text("factory-reset --yes", "Factory settings restored");
+        text("get temp-thresholds", "Heating temperature thresholds: high 5 °C, low -10 °C");
+        text("--json factory-reset --yes", R"({"command":"factory-reset","ok":true})");
+        row(words("--help"), QStringLiteral("^Usage: zelvikctl .*Commands:.*factory-reset --yes.*Exit status: .*$"));
+        row(words("set --help"), QStringLiteral("^Usage: zelvikctl \\[OPTIONS\\] set SETTING VALUE.*set calibration UNIT RANGE OFFSET FACTOR.*$"));
+        row(words("--version"), QStringLiteral("^zelvikctl \\d+\\.\\d+$"));
+    }
+
+    void commands()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, pattern);
+        if (!sim) {
+            sim = std::make_unique<Simulator>();
+            QVERIFY2(sim->start(words("--temp -7 --humidity 63 --self-test 0x6")), qPrintable(sim->error));
+        }
+        const Run run = ctl(args, sim->path);
+        QVERIFY2(run.status == status, qPrintable(run.err));
+        const QRegularExpression expected(pattern.isEmpty() ? QStringLiteral("^$") : QStringLiteral("^%1$").arg(pattern),
+                                          QRegularExpression::DotMatchesEverythingOption);
+        QVERIFY2(expected.match(run.out).hasMatch(), qPrintable(run.out));
+    }
+
+    void probe_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::newRow("2400") << 2400;
+        QTest::newRow("4800") << 4800;
+        QTest::newRow("19200") << 19200;
+    }
+
+    void probe()
+    {
+        QFETCH(int, rate);
+        Simulator device;
+        QVERIFY2(device.start({QStringLiteral("--baud"), QString::number(rate), QStringLiteral("--address"), QStringLiteral("9")}),
+                 qPrintable(device.error));
+        const Run run = ctl(words("--timeout 150 --retries 0 probe"), device.path);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, QStringLiteral("Baud rate: %1 (Modbus address 0x09)").arg(rate));
+    }
+
+    // Drops and flipped bits: retries bring every answer in, and only intact replies are shown.
+    void faultyLine()
+    {
+        Simulator device;
+        QVERIFY2(device.start(words("--drop-rate 0.3 --corrupt-rate 0.2 --seed 11 --temp -7 --humidity 63")), qPrintable(device.error));
+        const QStringList options = words("--timeout 150 --retries 12");
+        for (int i = 0; i < 8; ++i) {
+            const Run th = ctl(options + words("get temp-humi"), device.path);
+            QCOMPARE(th.out, QStringLiteral("Inner temperature -7 °C, humidity 63 %"));
+            const Run info = ctl(options + words("info"), device.path);
+            QCOMPARE(info.out, QStringLiteral("Device identifier: 1234-abcd\nFirmware identifier: 1-3--2"));
+        }
+        const Run monitor = ctl(options + words("--json monitor --count 15 --interval 0"), device.path);
+        QCOMPARE(monitor.status, 0);
+        QTest::qWait(200); // the simulator's last log lines
+        QSet<QString> intact; // the readings the device sent undamaged, as printed
+        int corrupted = 0;
+        for (const Simulator::Reply &reply : device.replies()) {
+            corrupted += reply.corrupted;
+            if (!reply.corrupted && reply.bytes.size() == 13) {
+                const Values::Measurement m = Values::measurement(reply.bytes);
+                intact << QStringLiteral("%1/%2/%3").arg(Values::pmText(m.pm25), Values::pmText(m.pm10)).arg(m.pm100);
+            }
+        }
+        const QStringList lines = monitor.out.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 15);
+        for (const QString &line : lines) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            const QString seen = QStringLiteral("%1/%2/%3").arg(o.value(QLatin1String("pm2_5_ug_m3")).toDouble())
+                                     .arg(o.value(QLatin1String("pm10_ug_m3")).toDouble())
+                                     .arg(o.value(QLatin1String("pm100_ug_m3")).toInt());
+            QVERIFY2(intact.contains(seen), qPrintable(line));
+        }
+        QVERIFY2(corrupted > 3, "the line was not faulty enough to prove anything");
+        QVERIFY(device.logText().count(QLatin1String("reply dropped")) > 3);
+    }
+
+    // SIGTERM in the middle of a monitor writing CSV to a file: it ends cleanly, every row whole.
+    void monitorStopped()
+    {
+        Simulator device;
+        QVERIFY2(device.start({}), qPrintable(device.error));
+        QTemporaryDir dir;
+        const QString csv = dir.filePath(QStringLiteral("log.csv"));
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ZELVIK_PORT"), device.path);
+        process.setProcessEnvironment(env);
+        process.setStandardOutputFile(csv);
+        process.start(QStringLiteral(ZELVIK_CTL), words("monitor --csv --interval 0.02 --units avg,1,2,3,4"));
+        QFile file(csv);
+        QVERIFY(QTest::qWaitFor([&] { return file.size() > 1000; }, 5000));
+        // Each row goes out whole as it is printed: the file never ends inside a row.
+        for (int look = 0; look < 5; ++look) {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(file.readAll().endsWith('\n'));
+            file.close();
+            QTest::qWait(30);
+        }
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(3000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QVERIFY(content.endsWith('\n'));
+        const QList<QByteArray> rows = content.trimmed().split('\n');
+        QCOMPARE(rows.first(), QByteArray("time,unit,pm2_5_ug_m3,pm10_ug_m3,pm100_ug_m3"));
+        const QRegularExpression row(QStringLiteral("^%1,(avg|[1-4]),\\d+(\\.\\d)?,\\d+(\\.\\d)?,\\d+$").arg(Time));
+        for (const QByteArray &r : rows.mid(1))
+            QVERIFY2(row.match(QString::fromUtf8(r)).hasMatch(), r.constData());
+        QVERIFY(rows.size() > 10);
+    }
+
+    void cleanupTestCase() { sim.reset(); }
+
+private:
+    std::unique_ptr<Simulator> sim;
+};
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "tst_cli.moc"
