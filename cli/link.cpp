@@ -127,8 +127,10 @@ Link::End Link::attempt(const QByteArray &request, Outcome &outcome)
     m_port.clear(QSerialPort::Input);
     m_port.readAll();
     m_framer.clear();
-    if (m_options.localEcho)
+    if (m_options.localEcho) {
+        m_echo.flush(); // the copy of an earlier attempt that never came is no longer expected
         m_echo.sent(request);
+    }
     m_request = request;
     m_outcome = &outcome;
     m_end = End::Pending;

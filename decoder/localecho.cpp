@@ -2,8 +2,11 @@
 
 void LocalEcho::sent(const QByteArray &request)
 {
-    m_expected = request;
-    m_matched = 0;
+    if (!expecting()) {
+        m_expected.clear();
+        m_matched = 0;
+    }
+    m_expected += request;
 }
 
 QByteArray LocalEcho::filter(const QByteArray &received)

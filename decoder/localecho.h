@@ -11,11 +11,12 @@
 class LocalEcho
 {
 public:
-    // A request was written: its copy is expected next. A copy still expected is forgotten.
+    // A request was written: its copy is expected after the copies still expected (the window
+    // writes requests back to back, and the adapter echoes them in that order).
     void sent(const QByteArray &request);
     // What was received, less the leading copy of the last request.
     QByteArray filter(const QByteArray &received);
-    // Forgets the expected copy and hands back the bytes held for it.
+    // Forgets the expected copies and hands back the bytes held for them.
     QByteArray flush();
     bool expecting() const { return m_matched < m_expected.size(); }
 
