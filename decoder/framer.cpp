@@ -67,7 +67,10 @@ int frameLength(const QByteArray &bytes)
         return NeedMore;
     switch (quint8(bytes.at(1))) {
     case Modbus::ReadHoldingRegisters:
-        return bytes.size() < 3 ? NeedMore : Modbus::ReadReplyOverhead + quint8(bytes.at(2));
+        if (bytes.size() < 3)
+            return NeedMore;
+        // Registers are two bytes each: an odd byte count is no read reply.
+        return quint8(bytes.at(2)) % 2 ? NotAFrame : Modbus::ReadReplyOverhead + quint8(bytes.at(2));
     case Modbus::WriteSingleRegister:
     case Modbus::WriteMultipleRegisters:
         return Modbus::SingleWriteSize; // a write-multiple answer has the same 8 bytes
@@ -174,6 +177,28 @@ int ReplyFramer::resyncPoint(int searchEnd, qint64 nowMs, bool acceptRecentStart
     return searchEnd;
 }
 
+// A frame failed its check, but a frame of known length starts inside it that has not fully
+// arrived: a reply whose start a stray byte or a damaged length made part of the failed frame.
+// Nothing good follows the failed frame yet, which would show that the start inside is false.
+bool ReplyFramer::frameMayBeginInside(int length) const
+{
+    const int size = int(m_buffer.size());
+    bool startInside = false;
+    for (int k = 1; k < length && !startInside; ++k) {
+        const int inner = Framing::frameLength(viewFrom(m_buffer, k));
+        startInside = inner > 0 && k + inner > size;
+    }
+    if (!startInside)
+        return false;
+    for (int j = length; j < size; ++j) {
+        const QByteArray rest = viewFrom(m_buffer, j);
+        const int next = Framing::frameLength(rest);
+        if (next > 0 && next <= rest.size() && Framing::checkFailure(rest.left(next)).isEmpty())
+            return false;
+    }
+    return true;
+}
+
 QList<FramerEvent> ReplyFramer::take(qint64 nowMs)
 {
     QList<FramerEvent> events;
@@ -221,6 +246,8 @@ QList<FramerEvent> ReplyFramer::take(qint64 nowMs)
             junk = resync;
             continue;
         }
+        if (frameMayBeginInside(length) && nowMs - arrivalOf(0) < Framing::IncompleteTimeoutMs)
+            break; // judge it once the frame inside has arrived, or at the time-out
         events << event(FramerEvent::BadCheck, frame, failure);
         dropFront(length);
     }

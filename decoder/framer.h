@@ -62,6 +62,7 @@ private:
     qint64 arrivalOf(int offset) const;
     void dropFront(int count);
     int resyncPoint(int searchEnd, qint64 nowMs, bool acceptRecentStart) const;
+    bool frameMayBeginInside(int length) const;
 
     QByteArray m_buffer;
     qint64 m_consumed = 0; // stream position of m_buffer's first byte

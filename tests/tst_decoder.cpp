@@ -110,14 +110,23 @@ private slots:
         row("read reply, CRC low byte", {{0, flipped(Temp, 5)}}, {crcRefusal(flipped(Temp, 5))});
         const QByteArray longer = flipped(Temp, 2, 0x04) + hex("00 00 00 00"); // count 6
         row("read reply, byte count", {{0, longer}}, {crcRefusal(longer)});
-        row("write echo", {{0, flipped(Echo, 4)}}, {crcRefusal(flipped(Echo, 4))});
+        // (01 03 98 inside could start a reply still to come: judged at the time-out at the latest.)
+        row("write echo", {{0, flipped(Echo, 4)}}, {crcRefusal(flipped(Echo, 4))}, 1000);
+        row("write echo, not yet", {{0, flipped(Echo, 4)}}, {}, 999);
         row("write-multiple answer", {{0, flipped(MultipleAnswer, 3)}}, {crcRefusal(flipped(MultipleAnswer, 3))});
-        row("exception", {{0, flipped(Exception, 2)}}, {crcRefusal(flipped(Exception, 2))});
+        row("exception", {{0, flipped(Exception, 2)}}, {crcRefusal(flipped(Exception, 2))}, 1000);
         row("native checksum", {{0, flipped(Device, 9)}}, {"Reply refused: checksum mismatch (expected bf, got be)"});
         row("native end byte", {{0, nativeFrame(0xA6, 8, hex("12 34"), 0xAC)}}, {"Reply refused: native frame ends in ac instead of ab"});
-        // A stray byte that happens to look like a frame start is dropped as such.
+        // A stray byte that happens to look like a frame start is dropped as such, also when the
+        // reply behind it arrives later.
         row("stray byte before a reply from address 3", {{0, hex("55") + withCrc("03 03 02 00 03")}},
             {"Unframed bytes dropped: 55", frameLine("read", withCrc("03 03 02 00 03"))});
+        const QByteArray from3 = withCrc("03 03 08 00 7B 01 C8 03 15 00 00");
+        row("stray byte, the reply behind it over two ticks", {{0, hex("55") + from3.left(7)}, {300, from3.mid(7)}},
+            {"Unframed bytes dropped: 55", frameLine("read", from3)});
+        row("truncated reply, the next one over two ticks", {{0, Measurement.left(5)}, {300, Measurement.left(9)}, {600, Measurement.mid(9)}},
+            {"Unframed bytes dropped: " + hexText(Measurement.left(5)).trimmed(), frameLine("read", Measurement)});
+        row("odd byte count", {{0, hex("01 03 03 00 00 00") + Temp}}, {"Unframed bytes dropped: 01 03 03 00 00 00", frameLine("read", Temp)});
         row("refused reply, good reply after it", {{0, flipped(Temp, 6) + Temp}},
             {crcRefusal(flipped(Temp, 6)), frameLine("read", Temp)});
     }
