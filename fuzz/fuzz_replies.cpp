@@ -9,8 +9,8 @@
 //   c < 0x80, a poll tick: the clock moves on by 8 ms times the next byte (up to 2 s), then c & 0x3F
 //     bytes arrive (bit 6: their last two bytes become their CRC, so whole Modbus replies are reachable).
 //   c >= 0x80, by bits 4-6: 0-4 a press of query c & 0x0F with a request shaped by the next byte r
-//     (bits 6-7: 3 native with command 0xA0 + (r & 0x1F), 2 a register write, else a read of r & 0x0F
-//     registers; the probe reads one; bit 4: the write fails); 5 take of the reply key in the next
+//     (bits 6-7: 3 native with command 0xA0 + (r & 0x1F), 2 a register write, else a read of r & 0x1F
+//     registers; the probe reads one; bit 5: the write fails); 5 take of the reply key in the next
 //     byte (+0x100 with bit 0); 6 takeOldestRead; 7 with bit 1 the port closes, else with bit 0
 //     removeProbe, else restartProbe while the probe runs.
 // At the end the clock moves on by a second, and a last tick must leave nothing buffered.
@@ -168,7 +168,7 @@ QByteArray request(quint8 shape, bool probe)
     QByteArray r = QByteArray::fromHex(form == 3 ? "aa" : form == 2 ? "000600a20000" : "000300000000");
     if (form == 3)
         return r + char(0xA0 + (shape & 0x1F)) + QByteArray(16, '\0') + char(0xAB);
-    r[5] = char(probe ? 1 : form == 2 ? 0 : shape & 0x0F);
+    r[5] = char(probe ? 1 : form == 2 ? 0 : shape & 0x1F);
     const quint16 crc = referenceCrc16(r, r.size());
     return r + char(crc & 0xFF) + char(crc >> 8);
 }
@@ -292,7 +292,7 @@ struct Queue {
         const bool free = where(p.queries, [&](int, const Q &q) { return key(q) == keyOf.back(); }).isEmpty();
         FUZZ_CHECK(p.add(query, req, int(keyOf.size()) - 1) == free && p.queries.last().request == req
                        && !p.queries.last().sent(), req);
-        if (free && (shape & 0x10)) {
+        if (free && (shape & 0x20)) {
             p.forgetLast();
         } else if (free) {
             p.markLastSent(now);
