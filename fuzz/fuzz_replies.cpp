@@ -157,6 +157,7 @@ void checkValues(const QByteArray &f, int unit)
         {Values::heatHumiThresholds(f).high, v3}, {Values::heatHumiThresholds(f).low, v4}};
     for (const auto &pair : pairs)
         FUZZ_CHECK(pair[0] == pair[1], f + char(&pair - pairs));
+    FUZZ_CHECK(Values::transparentData(f) == f.mid(3, v(2)) && v(2) == f.size() - 5, f);
     const Values::SelfTestFactors factors = Values::selfTestFactors(f);
     for (int u = 0; u < 4; ++u)
         FUZZ_CHECK(factors.factor[u] == v(3 + u) && factors.suspected[u] == v(7 + u), f);
@@ -262,8 +263,11 @@ struct Queue {
                            && firmwareIdText(f) == QString::asprintf("%d-%d-%d", qint8(at(f, 9)), qint8(at(f, 10)),
                                                                      qint8(at(f, 11))), f);
             run(Take, 0, PendingReplies::NativeKey + at(f, 1));
-        } else if (kind == FrameKind::Exception && function(f) == 0x83) {
-            run(TakeOldestRead, 0);
+        } else if (kind == FrameKind::Exception) {
+            const char *meaning = Values::exceptionMeaning(at(f, 2));
+            FUZZ_CHECK(meaning && (std::strcmp(meaning, "unknown") != 0) == (at(f, 2) >= 1 && at(f, 2) <= 4), f);
+            if (function(f) == 0x83)
+                run(TakeOldestRead, 0);
         }
         if (kind != FrameKind::ReadReply)
             return;
