@@ -25,6 +25,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -74,10 +75,10 @@ struct Stream {
 
     qint64 arrival(int position) const
     {
-        qint64 time = 0;
-        for (const auto &chunk : chunks)
-            time = chunk.first <= position ? chunk.second : time;
-        return time;
+        const auto chunk = std::find_if(chunks.crbegin(), chunks.crend(), [position](const QPair<int, qint64> &c) {
+            return c.first <= position;
+        });
+        return chunk == chunks.crend() ? 0 : chunk->second;
     }
     // Good where a whole frame whose check value holds starts at p, Waiting where a frame starts that
     // is not whole yet and may still complete.
@@ -338,7 +339,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const quint8 c = in.byte();
         const int op = (c >> 4) & 0x07;
         if (c < 0x80) {
-            now += 8 * in.byte();
+            now += qint64(8) * in.byte();
             QByteArray chunk = in.take(c & 0x3F);
             const quint16 crc = referenceCrc16(chunk, qMax(0, int(chunk.size()) - 2));
             if ((c & 0x40) && chunk.size() >= 3)
