@@ -179,6 +179,8 @@ def seeds():
         "echo_other_address": replies_input(tick(ECHO_OTHER_ADDRESS)),
         "exception_ends_oldest_read": replies_input(read(CALIBRATION, 2), measurement, tick(EXCEPTION_REPLY),
                                                     tick(MEASUREMENT_REPLY)),
+        "exceptions_of_every_code": replies_input(tick(b"".join(with_crc(bytes([0x01, function, code]))
+                                                        for function, code in ((0x86, 1), (0x90, 3), (0x83, 4), (0x83, 9))))),
         "self_test": replies_input(read(SELF_CHECK, 1), tick(SELF_TEST_REPLY)),
         "calibration": replies_input(read(CALIBRATION, 2), tick(CALIBRATION_REPLY)),
         "transparent_read": replies_input(read(TRANS_READ, 19), tick(TRANSPARENT_READ_REPLY)),
