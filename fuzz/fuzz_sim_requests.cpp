@@ -1,7 +1,7 @@
 // The simulated sensor's input side: arbitrary bytes arrive in chunks through RequestFramer, every
 // request it cuts goes to SensorModel, and every reply must be a well-formed frame with a valid
 // check value. Each reply is also handed, as one poll tick of its own, to the window's
-// ReplyAssembler, which must take it for what it is.
+// ReplyFramer, which must cut it as one frame of the kind it is.
 //
 // Input: device address, self-test mask, temperature, humidity, seed, then chunks: one header byte
 // (bits 0-5: length; bits 6-7: 0 plain, 1 fix the chunk's check value, 2 after a silence that
@@ -9,7 +9,7 @@
 
 #include "fuzzcheck.h"
 
-#include "classify.h"
+#include "framer.h"
 #include "frames.h"
 #include "requestframer.h"
 #include "sensormodel.h"
@@ -95,37 +95,17 @@ Expect checkReply(const SensorRequest &request, const SensorOutcome &outcome, co
     }
 }
 
-// The window's side: each reply arrives alone in one tick.
-void checkToolSees(ReplyAssembler &assembler, const QByteArray &reply, Expect expect)
+// The window's side: each reply arrives alone in one tick and comes out whole, as one frame of its
+// kind; a Modbus function in the second byte makes a reply from address 0xAA a Modbus one.
+void checkToolSees(ReplyFramer &framer, const QByteArray &reply, Expect expect, qint64 now)
 {
-    const bool wasHolding = assembler.isHolding();
-    const Classified seen = assembler.feed(reply);
-    const bool nativeShaped = (reply.size() == Kelvra::FrameSize || reply.size() == Kelvra::PairSize)
-                              && at(reply, 0) == Kelvra::Head && at(reply, Kelvra::TailOffset) == Kelvra::Tail;
-    // A complete reply is never held as the start of another one.
-    FUZZ_CHECK(seen.kind != ReplyKind::Held, reply);
-    switch (expect) {
-    case Expect::Native:
-        if (!wasHolding)
-            FUZZ_CHECK(seen.kind == ReplyKind::NativeReply && seen.block == reply, reply);
-        break;
-    case Expect::Read:
-        // Decoded (a native-shaped block counts as native). Only model replies arrive here, each
-        // complete, so nothing kept from an earlier tick may take its place.
-        if (!nativeShaped)
-            FUZZ_CHECK(seen.kind == ReplyKind::ReadReply && seen.block == reply, reply);
-        break;
-    case Expect::Exception:
-        if (!wasHolding)
-            FUZZ_CHECK(seen.kind == ReplyKind::Exception && seen.block == reply, reply);
-        break;
-    case Expect::Echo:
-        if (!wasHolding && at(reply, 0) == 0x00)
-            FUZZ_CHECK(seen.kind == ReplyKind::WriteEcho && seen.block == reply, reply);
-        break;
-    case Expect::MultipleAck:
-        break;
-    }
+    static const FrameKind kinds[] = {FrameKind::Native, FrameKind::ReadReply, FrameKind::Exception,
+                                      FrameKind::WriteEcho, FrameKind::WriteMultipleAnswer};
+    framer.append(reply, now);
+    const QList<FramerEvent> seen = framer.take(now);
+    FUZZ_CHECK(seen.size() == 1 && framer.buffered() == 0, reply);
+    FUZZ_CHECK(seen.first().type == FramerEvent::Frame && seen.first().bytes == reply, reply);
+    FUZZ_CHECK(seen.first().kind == kinds[int(expect)], reply);
 }
 
 } // namespace
@@ -147,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                QByteArray(1, char(settings.address)));
     RequestFramer framer;
     framer.setDeviceAddress(model.address());
-    ReplyAssembler tool;
+    ReplyFramer tool;
 
     qint64 now = 0;
     qint64 fed = 0, taken = 0, dropped = 0;
@@ -191,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(model.protocol() == 0 || model.protocol() == 3, request.bytes);
             if (!outcome.reply.isEmpty()) {
                 const Expect expect = checkReply(request, outcome, model, addressBefore);
-                checkToolSees(tool, outcome.reply, expect);
+                checkToolSees(tool, outcome.reply, expect, now);
             } else {
                 FUZZ_CHECK(!outcome.note.isEmpty(), request.bytes);
             }

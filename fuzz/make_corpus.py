@@ -101,14 +101,46 @@ for name, frame in REQUESTS.items():
         assert with_crc(frame[:-2]) == frame, name
 
 
-def replies_input(ticks, control=0, target=0, tick_seed=0):
-    """fuzz_replies: control, target, tick seed, then a length byte and the bytes of each tick."""
-    assert 1 <= len(ticks) <= 8
-    out = bytes([(control & ~7) | (len(ticks) - 1), target & 0xFF, tick_seed])
-    for i, tick in enumerate(ticks):
-        assert i == len(ticks) - 1 or len(tick) < 128
-        out += bytes([min(len(tick), 127)]) + tick
-    return out
+# fuzz_replies records. The query numbers are the order of PendingReplies::Query.
+SENSOR_DATA, CALIBRATION, TRANS_READ, FACTOR, PROBE, DEVICE_INFO, FIRMWARE_ID = 0, 10, 11, 12, 13, 14, 15
+MODBUS_ADDR, SELF_CHECK, TEMP_HUMI = 4, 5, 7
+TAKE_OLDEST_READ, PORT_CLOSES, REMOVE_PROBE, RESTART_PROBE = b"\xE0", b"\xF2", b"\xF1", b"\xF0"
+
+
+def replies_input(*records, tick_seed=0):
+    """fuzz_replies: the probe's tick counter start, then the records."""
+    return bytes([tick_seed & 0xFF]) + b"".join(records)
+
+
+def tick(data=b"", after_ms=304, fix_crc=False):
+    """A poll tick after_ms (a multiple of 8; about the poll period) after the last one, at which data
+    arrive (63 bytes at most)."""
+    assert len(data) < 64 and after_ms % 8 == 0 and after_ms < 256 * 8
+    return bytes([len(data) | (0x40 if fix_crc else 0), after_ms // 8]) + data
+
+
+def ticks(data, *cuts, every_ms=304):
+    """data arriving over several ticks, cut at the given offsets."""
+    bounds = [0] + list(cuts) + [len(data)]
+    return b"".join(tick(data[a:b], every_ms) for a, b in zip(bounds, bounds[1:]))
+
+
+def read(query, registers, fails=False):
+    """A press whose request reads registers (0 to 31); the write fails when asked."""
+    assert 0 <= registers < 32
+    return bytes([0x80 | query, registers | (0x20 if fails else 0)])
+
+
+def native_query(query, command):
+    return bytes([0x80 | query, 0xC0 | (command - 0xA0)])
+
+
+def write_query(query):
+    return bytes([0x80 | query, 0x80])
+
+
+def take(key):
+    return bytes([0xD0 | (key >> 8), key & 0xFF])
 
 
 def sim_input(chunks, address=1, mask=0x0F, temperature=23, humidity=45, seed=7):
@@ -128,36 +160,71 @@ def texts_input(fields, mode=0, unit=0, rng=0, combo=0):
 
 
 def seeds():
+    measurement = read(SENSOR_DATA, 4)
+    two_bytes = read(TEMP_HUMI, 1)
+    temp_reply = with_crc(hexbytes("01 03 02 17 2D"))
     replies = {
-        "measurement": replies_input([MEASUREMENT_REPLY]),
-        "measurement_unit2": replies_input([MEASUREMENT_REPLY], target=2),
-        "measurement_split": replies_input([MEASUREMENT_REPLY[:5], MEASUREMENT_REPLY[5:]]),
-        "measurement_split_first_byte": replies_input([MEASUREMENT_REPLY[:1], MEASUREMENT_REPLY[1:]]),
-        "measurement_then_tail": replies_input([MEASUREMENT_REPLY + PROBE_ANSWER]),
-        "device_id": replies_input([DEVICE_ID_REPLY]),
-        "device_id_zeros": replies_input([DEVICE_ID_REPLY_ZEROS]),
-        "firmware": replies_input([FIRMWARE_REPLY]),
-        "firmware_2": replies_input([FIRMWARE_REPLY_2]),
-        "native_pair": replies_input([DEVICE_ID_REPLY + FIRMWARE_REPLY]),
-        "native_pair_bad_second": replies_input([DEVICE_ID_REPLY + FIRMWARE_REPLY[:18] + b"\x00"]),
-        "native_bad_tail": replies_input([DEVICE_ID_REPLY[:18] + b"\xAC"]),
-        "native_split": replies_input([DEVICE_ID_REPLY[:7], DEVICE_ID_REPLY[7:]]),
-        "echo_modbus": replies_input([ECHO_MODBUS]),
-        "echo_kelvra": replies_input([ECHO_KELVRA]),
-        "echo_factory": replies_input([ECHO_FACTORY]),
-        "echo_other_address": replies_input([ECHO_OTHER_ADDRESS]),
-        "echo_split": replies_input([ECHO_FACTORY[:3], ECHO_FACTORY[3:]]),
-        "read_two_bytes": replies_input([hexbytes("01 03")]),
-        "exception": replies_input([EXCEPTION_REPLY]),
-        "self_test": replies_input([SELF_TEST_REPLY]),
-        "calibration": replies_input([CALIBRATION_REPLY]),
-        "transparent_read": replies_input([TRANSPARENT_READ_REPLY]),
-        "multiple_ack_then_reply": replies_input([MULTIPLE_ACK, SELF_TEST_REPLY]),
-        "probe_answer_at_4800": replies_input([b"", b"", b"", b"", PROBE_ANSWER], control=8, tick_seed=0),
-        "probe_no_answer": replies_input([b""] * 8, control=8, tick_seed=0),
-        "probe_wrapping_counter": replies_input([b"", b"", PROBE_ANSWER], control=8, tick_seed=0xFE),
-        "probe_not_answer": replies_input([with_crc(hexbytes("05 03 02 00 01"))], control=8),
-        "stray_byte_then_reply": replies_input([b"\x01", MEASUREMENT_REPLY]),
+        # Whole frames of every kind, each answering its query.
+        "measurement": replies_input(measurement, tick(MEASUREMENT_REPLY)),
+        "device_id_then_firmware": replies_input(native_query(DEVICE_INFO, 0xA6), tick(DEVICE_ID_REPLY),
+                                                 native_query(FIRMWARE_ID, 0xB5), tick(FIRMWARE_REPLY, 200)),
+        "device_id_zeros": replies_input(native_query(DEVICE_INFO, 0xA6), tick(DEVICE_ID_REPLY_ZEROS)),
+        "firmware_2": replies_input(native_query(FIRMWARE_ID, 0xB5), tick(FIRMWARE_REPLY_2)),
+        "native_pair": replies_input(native_query(DEVICE_INFO, 0xA6), native_query(FIRMWARE_ID, 0xB5),
+                                     tick(DEVICE_ID_REPLY + FIRMWARE_REPLY)),
+        "native_unasked": replies_input(tick(DEVICE_ID_REPLY)),
+        "echo_modbus": replies_input(tick(ECHO_MODBUS)),
+        "echo_kelvra": replies_input(tick(ECHO_KELVRA)),
+        "echo_factory": replies_input(tick(ECHO_FACTORY)),
+        "echo_other_address": replies_input(tick(ECHO_OTHER_ADDRESS)),
+        "exception_ends_oldest_read": replies_input(read(CALIBRATION, 2), measurement, tick(EXCEPTION_REPLY),
+                                                    tick(MEASUREMENT_REPLY)),
+        "exceptions_of_every_code": replies_input(tick(b"".join(with_crc(bytes([0x01, function, code]))
+                                                        for function, code in ((0x86, 1), (0x90, 3), (0x83, 4), (0x83, 9))))),
+        "self_test": replies_input(read(SELF_CHECK, 1), tick(SELF_TEST_REPLY)),
+        "calibration": replies_input(read(CALIBRATION, 2), tick(CALIBRATION_REPLY)),
+        "transparent_read": replies_input(read(TRANS_READ, 19), tick(TRANSPARENT_READ_REPLY)),
+        "factors": replies_input(read(FACTOR, 4), tick(with_crc(hexbytes("01 03 08 01 02 03 04 05 06 07 FF")))),
+        "multiple_answer_then_reply": replies_input(two_bytes, tick(MULTIPLE_ACK), tick(temp_reply)),
+        "every_kind_in_one_tick": replies_input(measurement, two_bytes,
+                                                tick(MEASUREMENT_REPLY + ECHO_MODBUS + MULTIPLE_ACK + temp_reply)),
+        # Frames cut over ticks, empty ticks between.
+        "measurement_split": replies_input(measurement, ticks(MEASUREMENT_REPLY, 5)),
+        "measurement_split_first_byte": replies_input(measurement, ticks(MEASUREMENT_REPLY, 1)),
+        "measurement_byte_by_byte": replies_input(measurement, ticks(MEASUREMENT_REPLY, *range(1, 13), every_ms=8)),
+        "native_split": replies_input(native_query(DEVICE_INFO, 0xA6), ticks(DEVICE_ID_REPLY, 7), tick()),
+        "echo_split_empty_tick": replies_input(tick(ECHO_FACTORY[:3]), tick(), tick(ECHO_FACTORY[3:])),
+        # Junk, starts that never complete, check values that do not hold.
+        "junk_between_frames": replies_input(two_bytes, tick(b"\x55\x55" + temp_reply + b"\x00\x01\x02")),
+        "read_two_bytes_times_out": replies_input(tick(hexbytes("01 03")), tick(after_ms=1000)),
+        "incomplete_keeps_later_start": replies_input(tick(MEASUREMENT_REPLY[:5]), measurement,
+                                                      tick(MEASUREMENT_REPLY[:3], 896), tick(b"", 104),
+                                                      tick(MEASUREMENT_REPLY[3:], 200)),
+        "false_start_before_reply": replies_input(two_bytes, tick(hexbytes("01 03 40") + temp_reply), tick(after_ms=1000)),
+        "crc_low_byte": replies_input(two_bytes, tick(temp_reply[:5] + bytes([temp_reply[5] ^ 1, temp_reply[6]]))),
+        "refused_then_good": replies_input(two_bytes, tick(temp_reply[:6] + bytes([temp_reply[6] ^ 1]) + temp_reply)),
+        "native_bad_tail": replies_input(tick(DEVICE_ID_REPLY[:18] + b"\xAC")),
+        "native_bad_checksum": replies_input(tick(DEVICE_ID_REPLY[:17] + bytes([DEVICE_ID_REPLY[17] ^ 1, 0xAB]))),
+        "native_pair_bad_second": replies_input(tick(DEVICE_ID_REPLY + FIRMWARE_REPLY[:18] + b"\x00")),
+        "fixed_crc": replies_input(two_bytes, tick(hexbytes("01 03 02 00 07 00 00"), fix_crc=True)),
+        # The queue: same-key queries wait their turn, lost replies expire, ports close.
+        "pressed_twice": replies_input(two_bytes, read(MODBUS_ADDR, 1), tick(temp_reply), tick(temp_reply)),
+        "lost_reply_expires": replies_input(two_bytes, read(MODBUS_ADDR, 1), measurement, tick(after_ms=1000),
+                                            tick(temp_reply)),
+        "write_fails": replies_input(read(TEMP_HUMI, 1, fails=True), two_bytes, tick(temp_reply)),
+        "write_query_expires": replies_input(write_query(SENSOR_DATA), tick(ECHO_MODBUS), tick(after_ms=1000)),
+        "unasked_key_taken": replies_input(two_bytes, take(2), take(0x1A6), TAKE_OLDEST_READ, tick(temp_reply)),
+        "port_closes_mid_reply": replies_input(measurement, tick(MEASUREMENT_REPLY[:6]), PORT_CLOSES,
+                                               measurement, tick(MEASUREMENT_REPLY)),
+        # The baud-rate probe.
+        "probe_answer_at_19200": replies_input(read(PROBE, 1), tick(PROBE_ANSWER)),
+        "probe_answer_at_4800": replies_input(read(PROBE, 1), tick(), tick(), tick(), tick(), tick(PROBE_ANSWER)),
+        "probe_no_answer": replies_input(read(PROBE, 1), *[tick()] * 12),
+        "probe_wrapping_counter": replies_input(read(PROBE, 1), tick(), tick(), tick(PROBE_ANSWER), tick_seed=0xFE),
+        "probe_not_answer": replies_input(read(PROBE, 1), tick(with_crc(hexbytes("05 03 02 00 01"))), tick(PROBE_ANSWER)),
+        "probe_waits_behind_query": replies_input(two_bytes, read(PROBE, 1), tick(temp_reply), tick(PROBE_ANSWER)),
+        "probe_restarted_and_removed": replies_input(read(PROBE, 1), RESTART_PROBE, tick(), REMOVE_PROBE,
+                                                     tick(PROBE_ANSWER)),
     }
     sim = {"request_" + name: sim_input([(frame, 0)]) for name, frame in REQUESTS.items()}
     sim.update({
@@ -199,17 +266,18 @@ def regressions():
     """Inputs that showed a fault, written out readably; scripts/fuzz.sh replays them."""
     measurement_from_aa = with_crc(hexbytes("AA 03 08 00 7B 01 C8 03 15 00 00"))
     replies = {
-        # The 8-byte answer to a multiple write from a device at address 0xAA is held as the
-        # start of a native frame; the measurement reply of the next tick is then ignored.
+        # The 8-byte answer to a multiple write from a device at address 0xAA was held as the start
+        # of a native frame, and the measurement reply of the next tick was then lost.
         "ack_from_address_aa_then_measurement": replies_input(
-            [with_crc(hexbytes("AA 10 00 C3 00 02")), measurement_from_aa]),
-        # A read reply whose tail never came is joined with the next, complete reply; the CRC of
-        # the joined bytes fails and the good reply is refused with them.
-        "truncated_reply_then_measurement": replies_input([MEASUREMENT_REPLY[:5], MEASUREMENT_REPLY]),
-        # A stray byte before the reply of a device at address 3 makes the joined bytes look like
-        # a read reply with byte count 3; its CRC fails and the good reply is refused.
+            read(SENSOR_DATA, 4), tick(with_crc(hexbytes("AA 10 00 C3 00 02"))), tick(measurement_from_aa)),
+        # A read reply whose tail never came was joined with the next, complete reply; the CRC of the
+        # joined bytes failed and the good reply was refused with them.
+        "truncated_reply_then_measurement": replies_input(
+            read(SENSOR_DATA, 4), tick(MEASUREMENT_REPLY[:5]), tick(MEASUREMENT_REPLY)),
+        # A stray byte before the reply of a device at address 3 made the joined bytes look like a
+        # read reply with byte count 3; its CRC failed and the good reply was refused.
         "stray_byte_then_reply_from_address_3": replies_input(
-            [b"\x55", with_crc(hexbytes("03 03 02 00 03"))]),
+            read(TEMP_HUMI, 1), tick(b"\x55"), tick(with_crc(hexbytes("03 03 02 00 03")))),
     }
     sim = {
         # The address the simulator is started with was once overwritten by the factory defaults.

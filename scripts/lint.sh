@@ -46,7 +46,7 @@ def own(path):
     return not first.startswith("build") and "_autogen" not in path
 
 selected = [e for e in entries if own(e["file"])]
-template = next(e for e in selected if e["file"].endswith(os.sep + os.path.join("decoder", "classify.cpp")))
+template = next(e for e in selected if e["file"].endswith(os.sep + os.path.join("decoder", "framer.cpp")))
 for source in sorted(glob.glob(os.path.join(root, "fuzz", "*.cpp"))):
     command = template["command"].replace(template["file"], source)
     command = command.replace(" -c ", " -I%s -I%s -c " % (os.path.join(root, "tools", "sensor-sim"),
