@@ -78,7 +78,8 @@ std::optional<PendingReplies::Outstanding> PendingReplies::take(int key)
 std::optional<PendingReplies::Outstanding> PendingReplies::takeOldestRead()
 {
     for (int i = 0; i < queries.size(); ++i) {
-        if (queries.at(i).sent() && queries.at(i).expects >= 0 && queries.at(i).expects < NativeKey)
+        const Outstanding &q = queries.at(i);
+        if (q.sent() && q.query != Query::pendingBaudrate && q.expects >= 0 && q.expects < NativeKey)
             return queries.takeAt(i);
     }
     return std::nullopt;

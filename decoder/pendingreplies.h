@@ -47,7 +47,7 @@ struct PendingReplies {
 
     // The reply a request asks for: twice the register count of a Modbus read (the reply's byte
     // count), or NativeKey plus the command byte of a native request (its reply id). -1 for others.
-    static constexpr int NativeKey = 0x100;
+    static constexpr int NativeKey = 0x10000; // beyond any byte count a read can ask for
     static int replyKey(const QByteArray &request);
 
     // Adds a query in press order. True when it may be written now; otherwise it waits behind an
@@ -65,7 +65,8 @@ struct PendingReplies {
     const Outstanding *oldestFor(int key) const;
     // Takes the oldest sent query that expects this reply key.
     std::optional<Outstanding> take(int key);
-    // Takes the oldest sent query that expects a Modbus read reply (an exception to a read ends it).
+    // Takes the oldest sent query, other than the probe's, that expects a Modbus read reply (an
+    // exception to a read ends it; the probe's walk decides for itself).
     std::optional<Outstanding> takeOldestRead();
     // Sent queries older than AnswerTimeoutMs, taken out in the order sent. The probe's request is
     // left alone: the probe's own walk decides when it has waited long enough.
