@@ -6,7 +6,7 @@
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    installFontSubstitutes();
+    installFormFonts();
     MainWindow window;
     window.show();
     return QApplication::exec();

@@ -1,5 +1,7 @@
 // The main window as the operator first sees it: widget tree, names, geometry, fonts, texts,
 // the withdrawn tabs, the About box, the embedded catalogue and tear-down with an open port.
+#include "captionfit.h"
+#include "fonts.h"
 #include "mainwindow.h"
 #include "modalcloser.h"
 #include "windowfixture.h"
@@ -65,8 +67,8 @@ const FormWidget kForm[] = {
     {"tab_DeviceAddr", "QWidget", "tabWidget", -1, 0, 0, 0, 0, "", nullptr, nullptr},
     {"pushButton_GetDeviceAddr", "QPushButton", "tab_DeviceAddr", 30, 30, 131, 31, 0, "", "GetModbusAddr", nullptr},
     {"pushButton_SetDeviceAddr", "QPushButton", "tab_DeviceAddr", 30, 90, 131, 31, 0, "", "SetModbusAddr", nullptr},
-    {"label_DeviceAddr", "QLabel", "tab_DeviceAddr", 170, 30, 111, 31, 0, kS12, "ModbusAddr： 0x", nullptr},
-    {"lineEdit_DeviceAddr", "QLineEdit", "tab_DeviceAddr", 289, 30, 51, 31, 0, kS12, "", nullptr},
+    {"label_DeviceAddr", "QLabel", "tab_DeviceAddr", 166, 30, 135, 31, 0, kS12, "ModbusAddr： 0x", nullptr},
+    {"lineEdit_DeviceAddr", "QLineEdit", "tab_DeviceAddr", 303, 30, 51, 31, 0, kS12, "", nullptr},
     {"pushButton_SetBaudrate", "QPushButton", "tab_DeviceAddr", 390, 90, 91, 31, 0, "", "SetBaudrate", nullptr},
     {"comboBox_SetBoudRate", "QComboBox", "tab_DeviceAddr", 514, 90, 91, 31, 0, "", "9600|4800|9600|19200", "9600"},
     {"pushButton_GetBaudrate", "QPushButton", "tab_DeviceAddr", 390, 30, 91, 31, 0, "", "GetBaudrate", nullptr},
@@ -147,7 +149,7 @@ const FormWidget kForm[] = {
     {"tab_Calibrate", "QWidget", "tabWidget", -1, 0, 0, 0, 0, "", nullptr, nullptr},
     {"pushButton_Calibrate", "QPushButton", "tab_Calibrate", 10, 30, 111, 31, 0, kS12, "Calibration", nullptr},
     {"comboBox_Calibrate", "QComboBox", "tab_Calibrate", 140, 34, 69, 22, 0, "", "Query|Set", "Query"},
-    {"label_26", "QLabel", "tab_Calibrate", 235, 23, 51, 41, 'A', kS12, "Target:", nullptr},
+    {"label_26", "QLabel", "tab_Calibrate", 235, 23, 61, 41, 'A', kS12, "Target:", nullptr},
     {"comboBox_CalibrateObject", "QComboBox", "tab_Calibrate", 310, 30, 69, 22, 0, "", "Avg|No.1|No.2|No.3|No.4", "Avg"},
     {"lineEdit_CalibrZero", "QLineEdit", "tab_Calibrate", 104, 98, 71, 31, 0, "", "", nullptr},
     {"lineEdit_CalibrateFactor", "QLineEdit", "tab_Calibrate", 420, 100, 71, 31, 0, "", "", nullptr},
@@ -456,6 +458,47 @@ private slots:
         QCOMPARE(QCoreApplication::translate("MainWindow", "Rearesh"), QStringLiteral("Rearesh"));
     }
 
+    // Every caption fits its widget at 96 dpi with the fonts the window is run with. The rows that
+    // move a widget back to its old geometry, or narrow it, show that the measurement sees the cuts.
+    void captionsFit_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QStringList>("clipped");
+        QTest::newRow("form as built") << QString() << QRect() << QStringList();
+        QTest::newRow("label cut") << "label_DeviceAddr" << QRect(170, 30, 111, 31) << QStringList{"label_DeviceAddr"};
+        QTest::newRow("label into its field") << "label_20" << QRect(600, 32, 131, 16) << QStringList{"label_20"};
+        QTest::newRow("push button") << "pushButton_GetHeatMode" << QRect(40, 46, 100, 31) << QStringList{"pushButton_GetHeatMode"};
+        QTest::newRow("radio button") << "radioButton_StartHeat" << QRect(459, 52, 70, 21) << QStringList{"radioButton_StartHeat"};
+        QTest::newRow("check box") << "checkBox_No1" << QRect(350, 125, 50, 16) << QStringList{"checkBox_No1"};
+        QTest::newRow("too short") << "label_13" << QRect(220, 40, 61, 12) << QStringList{"label_13"};
+        QTest::newRow("tab titles") << "tabWidget" << QRect(600, 340, 500, 331)
+                                    << QStringList{"tabWidget#5", "tabWidget#6", "tabWidget#7", "tabWidget#8"};
+    }
+
+    void captionsFit()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QStringList, clipped);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.logicalDpiY(), 96);
+        // The captions the form gives no font take the application's, which the window installs.
+        QCOMPARE(QFontInfo(window.findChild<QLabel *>("label_11")->font()).family(), QFontInfo(QFont("微软雅黑")).family());
+        if (!name.isEmpty())
+            window.findChild<QWidget *>(name)->setGeometry(geometry);
+        QStringList found;
+        QStringList detail;
+        for (const ClippedCaption &caption : clippedCaptions(&window)) {
+            found << caption.objectName;
+            detail << QString("%1 \"%2\" by %3 px").arg(caption.objectName, caption.caption).arg(caption.overflow);
+        }
+        found.sort();
+        QVERIFY2(found == clipped, qPrintable(detail.join("; ")));
+    }
+
     // Destroying the window while the port is open must release the port (the device side sees the
     // line hang up) and leave no poll tick behind.
     void destroyWithOpenPort()
@@ -471,5 +514,15 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestForm)
+int main(int argc, char *argv[])
+{
+    // The captions are measured at the resolution of a usual desktop; the offscreen platform
+    // would otherwise take 100 dpi.
+    qputenv("QT_FONT_DPI", "96");
+    QApplication application(argc, argv);
+    installFormFonts();
+    TestForm test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_form.moc"

@@ -3,6 +3,7 @@
 // area and of each tab so that the fields show the sensor's answers, and saves the window as the
 // X server shows it (xcb platform, normally under xvfb-run), cropped to the part each picture is
 // about.
+#include "captionfit.h"
 #include "fonts.h"
 #include "mainwindow.h"
 #include "toolsupport.h"
@@ -20,12 +21,8 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProcess>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QSet>
-#include <QStyle>
-#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -220,43 +217,17 @@ public:
             problem(QStringLiteral("the log has no line with \"%1\"").arg(part));
     }
 
-    // Lists the captions of the visible widgets whose ink does not fit the room their fixed
-    // geometry leaves with the fonts in use, once each. The form places every widget at fixed
-    // coordinates, so a font wider than the one it was drawn with cuts captions off.
+    // Lists the captions of the visible widgets that do not fit the room their fixed geometry
+    // leaves with the fonts in use, once each.
     void reportTextsThatDoNotFit()
     {
-        for (QWidget *w : window.findChildren<QWidget *>()) {
-            if (!w->isVisible() || reported.contains(w->objectName()))
+        for (const ClippedCaption &clipped : clippedCaptions(&window)) {
+            const QWidget *w = window.findChild<QWidget *>(clipped.objectName.section(QLatin1Char('#'), 0, 0));
+            if (!w || !w->isVisible() || reported.contains(clipped.objectName))
                 continue;
-            QString caption;
-            QRect room;
-            if (auto *label = qobject_cast<QLabel *>(w)) {
-                if (label->wordWrap())
-                    continue;
-                caption = label->text();
-                room = label->contentsRect();
-            } else if (auto *button = qobject_cast<QAbstractButton *>(w)) {
-                caption = button->text();
-                QStyleOptionButton option;
-                option.initFrom(button);
-                option.text = caption;
-                const QStyle::SubElement element = qobject_cast<QPushButton *>(w) ? QStyle::SE_PushButtonContents
-                    : qobject_cast<QRadioButton *>(w)                             ? QStyle::SE_RadioButtonContents
-                                                                                  : QStyle::SE_CheckBoxContents;
-                room = button->style()->subElementRect(element, &option, button);
-            } else {
-                continue;
-            }
-            if (caption.isEmpty())
-                continue;
-            const QRect ink = w->fontMetrics().tightBoundingRect(caption);
-            const int overflow = qobject_cast<QPushButton *>(w) ? ink.width() - room.width()
-                                                                 : ink.right() + 1 - room.width();
-            if (overflow <= 0)
-                continue;
-            reported.insert(w->objectName());
-            print(QStringLiteral("Text cut off: %1 \"%2\" needs %3 px more than its %4 px")
-                      .arg(w->objectName(), caption).arg(overflow).arg(room.width()));
+            reported.insert(clipped.objectName);
+            print(QStringLiteral("Text cut off: %1 \"%2\" by %3 px")
+                      .arg(clipped.objectName, clipped.caption).arg(clipped.overflow));
         }
     }
 
@@ -381,7 +352,7 @@ int main(int argc, char *argv[])
                              "the xcb platform (this is \"%1\").").arg(QGuiApplication::platformName()));
         return 2;
     }
-    installFontSubstitutes();
+    installFormFonts();
 
     const QDir images(parser.value(imagesOption));
     if (!QDir().mkpath(images.path()) || !QDir().mkpath(QFileInfo(parser.value(mainOption)).absolutePath())) {
