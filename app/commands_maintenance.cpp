@@ -41,8 +41,12 @@ void MainWindow::on_pushButton_AutoHeat_clicked()
 
 void MainWindow::on_pushButton_GetHeatMode_clicked()
 {
+    // Only the reply marks a mode; an exclusive group keeps its checked button, so lift that first.
+    // The heater choice is a group of its own and stays as the operator left it.
+    ui->buttonGroup_HeatMode->setExclusive(false);
     ui->radioButton_AutoHeat->setChecked(false);
     ui->radioButton_ManualHeat->setChecked(false);
+    ui->buttonGroup_HeatMode->setExclusive(true);
     pendingReplies.pendingHeatMode = 1;
     sendAndEcho(Commands::getHeatMode());
 }

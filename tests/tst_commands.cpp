@@ -120,8 +120,9 @@ private slots:
         row("ManualHeat at start-up", "pushButton_ManualHeat", {}, hex("000600ab0000f9fb"));
         row("ManualHeat started", "pushButton_ManualHeat", {"radioButton_StartHeat=1"}, withCrc("000600ab0001"));
         row("AutoHeat", "pushButton_AutoHeat", {}, hex("000600ab0100f86b"));
-        // The four heating radio buttons are one exclusive group: the checked one stays checked.
-        row("GetHeatMode", "pushButton_GetHeatMode", {"radioButton_AutoHeat=1"}, hex("000300ab0001f43b"), true, {}, "pendingHeatMode");
+        // The mode query clears the mode only; the heater choice is a pair of its own.
+        row("GetHeatMode", "pushButton_GetHeatMode", {"radioButton_AutoHeat=1", "radioButton_StartHeat=1"},
+            hex("000300ab0001f43b"), true, {"radioButton_AutoHeat=0"}, "pendingHeatMode");
         row("HeatTemp query", "pushButton_HeatTemp", {"comboBox_HeatTemp=Query", "lineEdit_HeatTempHigh=40", "lineEdit_HeatTempLow=-10"},
             hex("000300ac000145fa"), true, {"lineEdit_HeatTempHigh=", "lineEdit_HeatTempLow="}, "pendingHeatTempThreshold");
         row("HeatTemp set", "pushButton_HeatTemp", {"comboBox_HeatTemp=Set", "lineEdit_HeatTempHigh=40", "lineEdit_HeatTempLow=-10"},
@@ -232,7 +233,7 @@ private slots:
         QCOMPARE(pty->baudRate(), rate.toInt());
     }
 
-    void presetAndHeaterRadios()
+    void preset()
     {
         auto *preset = widget<QComboBox>("comboBoxCommonCMD");
         QVERIFY(set("lineEdit_TransSend=x"));
@@ -241,15 +242,38 @@ private slots:
         preset->setCurrentIndex(0);
         QCOMPARE(value("lineEdit_TransSend"), QString(sleepPreset));
         QCOMPARE(pty->readFor(100), QByteArray()); // choosing a preset sends nothing
+    }
 
-        QVERIFY(press("radioButton_StartHeat"));
-        QCOMPARE(values({"radioButton_StartHeat=", "radioButton_StopHeat="}), QStringList({"radioButton_StartHeat=1", "radioButton_StopHeat=0"}));
+    // StartHeating/StopHeating and ManualControl/AutoControl are two exclusive pairs: the mode the
+    // device reports leaves the heater choice, and so what ManualSet sends, as the operator set it.
+    void heaterChoiceSurvivesModeReply_data()
+    {
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<QByteArray>("modeReply");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QByteArray>("manualSet");
+        QTest::newRow("start, auto mode") << "radioButton_StartHeat" << hex("01 00") << "radioButton_AutoHeat" << withCrc("000600ab0001");
+        QTest::newRow("start, manual mode") << "radioButton_StartHeat" << hex("00 01") << "radioButton_ManualHeat" << withCrc("000600ab0001");
+        QTest::newRow("stop, auto mode") << "radioButton_StopHeat" << hex("01 00") << "radioButton_AutoHeat" << hex("000600ab0000f9fb");
+    }
+    void heaterChoiceSurvivesModeReply()
+    {
+        QFETCH(QString, choice);
+        QFETCH(QByteArray, modeReply);
+        QFETCH(QString, mode);
+        QFETCH(QByteArray, manualSet);
+        const QStringList heater = {"radioButton_StartHeat", "radioButton_StopHeat"};
+        QVERIFY(press(heater.at(0) == choice ? heater.at(1) : heater.at(0)));
+        QVERIFY(press(choice));
+        QCOMPARE(values({heater.at(0) + '=', heater.at(1) + '='}),
+                 QStringList({heater.at(0) + (choice == heater.at(0) ? "=1" : "=0"), heater.at(1) + (choice == heater.at(1) ? "=1" : "=0")}));
+        QVERIFY(press("pushButton_GetHeatMode"));
+        QCOMPARE(pty->read(8).toHex(' '), hex("000300ab0001f43b").toHex(' '));
+        QVERIFY(pty->write(withCrc(hex("01 03 02") + modeReply)));
+        QTRY_COMPARE_WITH_TIMEOUT(value(mode), QString("1"), 2000);
+        QCOMPARE(value(choice), QString("1"));
         QVERIFY(press("pushButton_ManualHeat"));
-        QCOMPARE(pty->read(8).toHex(' '), withCrc("000600ab0001").toHex(' '));
-        QVERIFY(press("radioButton_StopHeat"));
-        QCOMPARE(values({"radioButton_StartHeat=", "radioButton_StopHeat="}), QStringList({"radioButton_StartHeat=0", "radioButton_StopHeat=1"}));
-        QVERIFY(press("pushButton_ManualHeat"));
-        QCOMPARE(pty->read(8).toHex(' '), hex("000600ab0000f9fb").toHex(' '));
+        QCOMPARE(pty->read(8).toHex(' '), manualSet.toHex(' '));
     }
 
     void openCloseRefreshClear()
