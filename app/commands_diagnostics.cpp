@@ -53,6 +53,9 @@ void MainWindow::on_pushButton_Calibrate_clicked()
         pendingReplies.pendingCalibration = 1;
         sendAndEcho(Commands::calibrationQuery(unit, range));
     } else {
+        if (!inputAccepted(ui->lineEdit_CalibrZero, ui->label_27, Input::Kind::ZeroOffset)
+            || !inputAccepted(ui->lineEdit_CalibrateFactor, ui->label_28, Input::Kind::RatioFactor))
+            return;
         sendAndEcho(Commands::calibrationSet(unit, range, zero, factor));
     }
 }

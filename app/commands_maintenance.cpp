@@ -12,6 +12,8 @@ constexpr int QueryIndex = 0; // the "Query" / "Set" combo boxes: 0 reads, 1 wri
 
 void MainWindow::on_pushButton_2_clicked()
 {
+    if (!inputAccepted(ui->lineEdit_CleanDustTime, ui->label_8, Input::Kind::CleaningTime))
+        return;
     sendAndEcho(Commands::manualClean(ui->lineEdit_CleanDustTime->text()));
 }
 
@@ -25,6 +27,9 @@ void MainWindow::on_pushButton_AutoCleanDust_clicked()
         pendingReplies.pendingCleanSetting = 1;
         sendAndEcho(Commands::getAutoClean());
     } else {
+        if (!inputAccepted(ui->lineEdit_AutoCleanTime, ui->label_9, Input::Kind::CleaningTime)
+            || !inputAccepted(ui->lineEdit_AutoCleanDustJianGe, ui->label_10, Input::Kind::CleaningTime))
+            return;
         sendAndEcho(Commands::setAutoClean(duration, interval));
     }
 }
@@ -71,6 +76,9 @@ void MainWindow::on_pushButton_HeatTemp_clicked()
         pendingReplies.pendingHeatTempThreshold = 1;
         sendAndEcho(Commands::getHeatTempThresholds());
     } else {
+        if (!inputAccepted(ui->lineEdit_HeatTempHigh, ui->label_17, Input::Kind::Temperature)
+            || !inputAccepted(ui->lineEdit_HeatTempLow, ui->label_20, Input::Kind::Temperature))
+            return;
         sendAndEcho(Commands::setHeatTempThresholds(high, low));
     }
 }
@@ -85,6 +93,9 @@ void MainWindow::on_pushButton_HeatHumi_clicked()
         pendingReplies.pendingHeatHumiThreshold = 1;
         sendAndEcho(Commands::getHeatHumiThresholds());
     } else {
+        if (!inputAccepted(ui->lineEdit_HeatHumiHigh, ui->label_18, Input::Kind::Humidity)
+            || !inputAccepted(ui->lineEdit_HeatHumiLow, ui->label_24, Input::Kind::Humidity))
+            return;
         sendAndEcho(Commands::setHeatHumiThresholds(high, low));
     }
 }

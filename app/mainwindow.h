@@ -2,6 +2,7 @@
 #define ZELVIK_MAINWINDOW_H
 
 #include "classify.h"
+#include "inputcheck.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
@@ -10,6 +11,8 @@ namespace Ui {
 class MainWindow;
 }
 
+class QLabel;
+class QLineEdit;
 class QTimerEvent;
 
 // The one window of the tool: the form, the serial port and the 300 ms poll that reads replies.
@@ -75,6 +78,10 @@ private:
     void enterClosedState();
     void onSerialError(QSerialPort::SerialPortError error);
     void appendLog(const QString &line);
+
+    // Inputs: true when the number in edit is one its field (named by caption) accepts; else
+    // an information box says what the field takes.
+    bool inputAccepted(const QLineEdit *edit, const QLabel *caption, Input::Kind kind);
 
     // Commands: write one whole frame (reporting a port that is not open or refuses it), and
     // show a frame in the echo field.
