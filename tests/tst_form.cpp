@@ -458,6 +458,20 @@ private slots:
         QCOMPARE(QCoreApplication::translate("MainWindow", "Rearesh"), QStringLiteral("Rearesh"));
     }
 
+    // The operator can select and copy the log, but not type into it.
+    void logPaneReadOnly()
+    {
+        MainWindow window;
+        auto *pane = window.findChild<QTextEdit *>(QStringLiteral("textEditPM"));
+        pane->setPlainText(QStringLiteral("01 03 02 00 0a "));
+        QTest::keyClicks(pane, QStringLiteral("hello typed"));
+        QTest::keyClick(pane, Qt::Key_Backspace);
+        QCOMPARE(pane->toPlainText(), QStringLiteral("01 03 02 00 0a "));
+        QTest::keySequence(pane, QKeySequence::SelectAll);
+        QTest::keySequence(pane, QKeySequence::Copy);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("01 03 02 00 0a "));
+    }
+
     // Every caption fits its widget at 96 dpi with the fonts the window is run with. The rows that
     // move a widget back to its old geometry, or narrow it, show that the measurement sees the cuts.
     void captionsFit_data()
