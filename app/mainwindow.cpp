@@ -39,6 +39,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->tabWidget->removeTab(9);
 
     connect(&serial, &QSerialPort::errorOccurred, this, &MainWindow::onSerialError);
+    setUpLogPane();
 }
 
 MainWindow::~MainWindow()
@@ -70,6 +71,7 @@ void MainWindow::fillPortList()
 void MainWindow::appendLog(const QString &line)
 {
     ui->textEditPM->append(line);
+    record.shown(line);
 }
 
 void MainWindow::enterClosedState()
@@ -154,6 +156,8 @@ void MainWindow::writeFrame(const QByteArray &frame)
     }
     if (serial.write(frame) != frame.size())
         appendLog(tr("Request not sent: the port refused the write (%1).").arg(serial.errorString()));
+    else
+        record.sent(frame);
 }
 
 void MainWindow::echoFrame(const QByteArray &frame)

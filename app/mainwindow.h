@@ -3,6 +3,7 @@
 
 #include "classify.h"
 #include "inputcheck.h"
+#include "sessionrecord.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
@@ -24,6 +25,9 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Appends the session record to the file at path as it happens.
+    bool recordTo(const QString &path, QString *error);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -79,6 +83,11 @@ private:
     void onSerialError(QSerialPort::SerialPortError error);
     void appendLog(const QString &line);
 
+    // The log pane's context menu and the session record behind it.
+    void setUpLogPane();
+    void saveLog();
+    void saveMeasurements();
+
     // Inputs: true when the number in edit is one its field (named by caption) accepts; else
     // an information box says what the field takes.
     bool inputAccepted(const QLineEdit *edit, const QLabel *caption, Input::Kind kind);
@@ -99,6 +108,7 @@ private:
     QSerialPort serial;
     int pollTimerId = -1;
     ReplyAssembler replyAssembler;
+    SessionRecord record;
 };
 
 #endif

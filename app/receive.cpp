@@ -28,6 +28,7 @@ void MainWindow::timerEvent(QTimerEvent *event)
     }
 
     const QByteArray bytes = serial.readAll();
+    record.received(bytes);
     if (bytes.size() >= 4)
         appendLog(formatHexBytes(bytes));
 
