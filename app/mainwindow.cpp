@@ -39,6 +39,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->tabWidget->removeTab(9);
 
     connect(&serial, &QSerialPort::errorOccurred, this, &MainWindow::onSerialError);
+    connect(ui->comboBoxCOM, &QComboBox::editTextChanged, this, &MainWindow::describeChosenPort);
+    describeChosenPort();
     setUpLogPane();
 }
 
@@ -61,11 +63,52 @@ void MainWindow::About()
     QMessageBox::information(nullptr, tr("About"), text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
+// The port's full path, what it is and who made it, as far as the system says.
+static QString portToolTip(const QSerialPortInfo &port)
+{
+    QString tip = port.systemLocation();
+    if (!port.description().isEmpty())
+        tip += QStringLiteral(" — ") + port.description();
+    if (!port.manufacturer().isEmpty())
+        tip += QStringLiteral(" (") + port.manufacturer() + QLatin1Char(')');
+    return tip;
+}
+
 void MainWindow::fillPortList()
 {
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &port : ports)
-        ui->comboBoxCOM->addItem(port.portName());
+    for (const QSerialPortInfo &port : ports) {
+        ui->comboBoxCOM->addItem(port.portName(), port.systemLocation());
+        ui->comboBoxCOM->setItemData(ui->comboBoxCOM->count() - 1, portToolTip(port), Qt::ToolTipRole);
+    }
+}
+
+// Selects the listed port of that name, or shows the path as typed when the system lists none.
+void MainWindow::showPort(const QString &port)
+{
+    const int index = ui->comboBoxCOM->findText(port);
+    if (index >= 0 || port.isEmpty()) {
+        ui->comboBoxCOM->setCurrentIndex(index);
+    } else {
+        ui->comboBoxCOM->setCurrentIndex(-1);
+        ui->comboBoxCOM->setEditText(port);
+    }
+}
+
+// The box is too narrow for a long path: its tool tip names the chosen port in full.
+void MainWindow::describeChosenPort()
+{
+    const QString chosen = ui->comboBoxCOM->currentText();
+    // A listed port, by its name or by the full path typed instead.
+    int index = ui->comboBoxCOM->findText(chosen);
+    if (index < 0)
+        index = ui->comboBoxCOM->findData(chosen);
+    if (chosen.isEmpty())
+        ui->comboBoxCOM->setToolTip(tr("No port chosen: pick one or type its path."));
+    else if (index >= 0)
+        ui->comboBoxCOM->setToolTip(ui->comboBoxCOM->itemData(index, Qt::ToolTipRole).toString());
+    else
+        ui->comboBoxCOM->setToolTip(chosen + tr(" (typed; not listed by the system)"));
 }
 
 void MainWindow::appendLog(const QString &line)
@@ -92,6 +135,7 @@ void MainWindow::on_pushButtonOpen_clicked()
         pollTimerId = -1;
     }
     const QString portName = ui->comboBoxCOM->currentText();
+    openedPort = portName;
     serial.setPortName(portName);
     if (!serial.open(QIODevice::ReadWrite)) {
         // Say so instead of pretending the port is open: the window stays Closed.
@@ -128,10 +172,10 @@ void MainWindow::onSerialError(QSerialPort::SerialPortError error)
     // line reads end-of-file, which the serial library reports as a read error, again and again.
     if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) && serial.isOpen()) {
         const QString reason = serial.errorString();
-        const QString name = serial.portName();
         serial.close();
         enterClosedState();
-        appendLog(tr("Port %1 failed and was closed: %2").arg(name, reason));
+        appendLog(tr("Port %1 was closed: the device or its adapter went away (the system said: %2).")
+                      .arg(openedPort, reason));
     } else if (error == QSerialPort::WriteError) {
         appendLog(tr("Request not sent: the port refused the write (%1).").arg(serial.errorString()));
     }
@@ -139,8 +183,11 @@ void MainWindow::onSerialError(QSerialPort::SerialPortError error)
 
 void MainWindow::on_pushButton_3_clicked()
 {
+    // A path the operator typed, or a port they picked, stays chosen across the new list.
+    const QString chosen = ui->comboBoxCOM->currentText();
     ui->comboBoxCOM->clear();
     fillPortList();
+    showPort(chosen);
 }
 
 void MainWindow::on_pushButton_clicked()

@@ -79,6 +79,8 @@ private:
 
     // The serial link.
     void fillPortList();
+    void showPort(const QString &port);
+    void describeChosenPort();
     void enterClosedState();
     void onSerialError(QSerialPort::SerialPortError error);
     void appendLog(const QString &line);
@@ -108,6 +110,7 @@ private:
     QSerialPort serial;
     int pollTimerId = -1;
     ReplyAssembler replyAssembler;
+    QString openedPort; // as the operator chose it, for the messages about it
     SessionRecord record;
 };
 

@@ -384,9 +384,6 @@ private slots:
         QCOMPARE(value("lineEdit_TransSend_2"), QString("keep"));
         QVERIFY(isOpenState());
 
-        QVERIFY(press("pushButton_3"));
-        QCOMPARE(widget<QComboBox>("comboBoxCOM")->count(), QSerialPortInfo::availablePorts().size());
-        QVERIFY(isOpenState());
         QVERIFY(press("pushButton_SetSleep"));
         QCOMPARE(pty->read(8).toHex(' '), hex("000600a2000029f9").toHex(' '));
 
@@ -402,6 +399,37 @@ private slots:
         QVERIFY(isOpenState());
         QVERIFY(press("pushButton_WakeDevice"));
         QCOMPARE(pty->read(8).toHex(' '), hex("000600a20001e839").toHex(' '));
+    }
+
+    // The box lists the system's ports with their full paths and descriptions as tool tips; a
+    // typed path, or a listed port picked, stays chosen when Rearesh rebuilds the list, and the
+    // open port is not touched.
+    void portBoxKeepsChoice()
+    {
+        auto *box = widget<QComboBox>("comboBoxCOM");
+        const QString typed = pty->slavePath();
+        QCOMPARE(box->currentText(), typed);
+        QCOMPARE(box->toolTip(), typed + " (typed; not listed by the system)");
+        QVERIFY(press("pushButton_3"));
+        QCOMPARE(box->currentText(), typed);
+        QCOMPARE(box->toolTip(), typed + " (typed; not listed by the system)");
+        QVERIFY(isOpenState());
+
+        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+        QCOMPARE(box->count(), ports.size());
+        for (int i = 0; i < ports.size(); ++i) {
+            QCOMPARE(box->itemText(i), ports.at(i).portName());
+            QVERIFY(box->itemData(i, Qt::ToolTipRole).toString().startsWith(ports.at(i).systemLocation()));
+        }
+        if (ports.isEmpty())
+            QSKIP("the system lists no serial port to pick");
+        box->setCurrentIndex(ports.size() - 1);
+        QCOMPARE(box->toolTip(), box->itemData(ports.size() - 1, Qt::ToolTipRole).toString());
+        QVERIFY(press("pushButton_3"));
+        QCOMPARE(box->currentIndex(), ports.size() - 1);
+        // The same port typed by its full path is still known to the system.
+        box->setEditText(ports.last().systemLocation());
+        QCOMPARE(box->toolTip(), box->itemData(ports.size() - 1, Qt::ToolTipRole).toString());
     }
 
     void openFailureStaysClosed()
@@ -443,7 +471,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(isClosedState(), 3000);
         QVERIFY(!WindowProbe::serial(*window).isOpen());
         QTest::qWait(700); // later ticks and notifications must not add more lines
-        checkOneLogLine({QString(path).remove("/dev/")});
+        // The port as the operator chose it, in full, and what happened in plain words.
+        checkOneLogLine({path + " was closed", "went away", "(the system said: "});
 
         pty = std::make_unique<PtyPair>();
         QVERIFY(openPort(pty->slavePath()));
