@@ -133,8 +133,10 @@ QList<ClippedCaption> clippedCaptions(const QWidget *root)
         } else if (const auto *box = qobject_cast<const QGroupBox *>(widget)) {
             note(box->objectName(), box->title(), groupBoxOverflow(box));
         } else if (const auto *tabs = qobject_cast<const QTabWidget *>(widget)) {
-            for (int i = 0; i < tabs->count(); ++i)
-                note(tabs->objectName() + QLatin1Char('#') + QString::number(i), tabs->tabText(i), tabOverflow(tabs, i));
+            for (int i = 0; i < tabs->count(); ++i) {
+                note(tabs->objectName() + QLatin1Char('#') + QString::number(i), tabs->tabText(i),
+                     tabOverflow(tabs, i));
+            }
         }
     }
     return clipped;

@@ -40,7 +40,8 @@ static QString suggestedFile(const QString &what, const QString &suffix)
 
 void MainWindow::saveLog()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save log"), suggestedFile(QStringLiteral("log"), QStringLiteral("txt")),
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save log"),
+                                                      suggestedFile(QStringLiteral("log"), QStringLiteral("txt")),
                                                       tr("Text files (*.txt);;All files (*)"));
     QString error;
     if (!path.isEmpty() && !record.saveLog(path, &error))
@@ -49,12 +50,15 @@ void MainWindow::saveLog()
 
 void MainWindow::saveMeasurements()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save measurements"),
-                                                      suggestedFile(QStringLiteral("measurements"), QStringLiteral("csv")),
-                                                      tr("CSV files (*.csv);;All files (*)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Save measurements"),
+                                     suggestedFile(QStringLiteral("measurements"), QStringLiteral("csv")),
+                                     tr("CSV files (*.csv);;All files (*)"));
     QString error;
-    if (!path.isEmpty() && !record.saveMeasurements(path, &error))
-        QMessageBox::information(this, tr("Information"), tr("The measurements were not saved in %1: %2").arg(path, error));
+    if (!path.isEmpty() && !record.saveMeasurements(path, &error)) {
+        QMessageBox::information(this, tr("Information"),
+                                 tr("The measurements were not saved in %1: %2").arg(path, error));
+    }
 }
 
 bool MainWindow::recordTo(const QString &path, QString *error)

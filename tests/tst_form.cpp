@@ -1,6 +1,7 @@
 // The main window as the operator first sees it: widget tree, names, geometry, fonts, texts,
 // the withdrawn tabs, the About box, the embedded catalogue and tear-down with an open port.
 #include "captionfit.h"
+#include "commandline.h"
 #include "fonts.h"
 #include "mainwindow.h"
 #include "modalcloser.h"
@@ -456,6 +457,66 @@ private slots:
         MainWindow window;
         QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("pushButtonOpen"))->text(), QStringLiteral("Open"));
         QCOMPARE(QCoreApplication::translate("MainWindow", "Rearesh"), QStringLiteral("Rearesh"));
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // after the program's name
+        QTest::addColumn<int>("action");
+        QTest::addColumn<bool>("textOnly");
+        QTest::addColumn<QStringList>("chosen"); // port, baud rate, record file
+        QTest::addColumn<QString>("message");    // a part of it
+        using A = CommandLine::Action;
+        auto row = [](const char *tag, const QStringList &arguments, A action, const QStringList &chosen, const QString &message) {
+            QTest::newRow(tag) << arguments << int(action) << (action == A::Help || action == A::Version) << chosen << message;
+        };
+        row("nothing", {}, A::Run, {"", "0", ""}, "");
+        row("all choices", {"--port", "/dev/serial/by-id/usb-FTDI-if00-port0", "--baud", "4800", "--record", "/tmp/bench.log"}, A::Run,
+            {"/dev/serial/by-id/usb-FTDI-if00-port0", "4800", "/tmp/bench.log"}, "");
+        row("help", {"--help"}, A::Help, {"", "0", ""}, "--record <file>");
+        row("help beside the toolkit's options", {"-platform", "xcb", "-h"}, A::Help, {"", "0", ""}, "--port <path>");
+        row("version", {"--port", "x", "--version"}, A::Version, {"", "0", ""}, QCoreApplication::applicationName() + ' ');
+        row("unknown option", {"--bogus"}, A::Error, {"", "0", ""}, "bogus");
+        row("baud not a number", {"--baud", "fast"}, A::Error, {"", "0", ""}, "\"fast\"");
+        row("port without a path", {"--port"}, A::Error, {"", "0", ""}, "port");
+        row("stray argument", {"/dev/ttyUSB0"}, A::Error, {"", "0", ""}, "/dev/ttyUSB0");
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, action);
+        QFETCH(bool, textOnly);
+        QFETCH(QStringList, chosen);
+        QFETCH(QString, message);
+        const QStringList line = QStringList{"zelvikconfig"} + arguments;
+        QCOMPARE(asksForTextOnly(line), textOnly);
+        const CommandLine parsed = parseCommandLine(line);
+        QCOMPARE(int(parsed.action), action);
+        QVERIFY2(parsed.message.contains(message), qPrintable(parsed.message));
+        if (parsed.action == CommandLine::Action::Run)
+            QCOMPARE((QStringList{parsed.port, QString::number(parsed.baudRate), parsed.recordFile}), chosen);
+    }
+
+    // The port and speed from the command line are shown, not opened; a speed the window does not
+    // offer is refused and changes nothing. Ctrl+Q closes the window.
+    void preselectAndQuit()
+    {
+        MainWindow window;
+        QString error;
+        QVERIFY(!window.preselect("/dev/ttyUSB7", 1234, &error));
+        QVERIFY2(error.contains("(4800, 9600, 19200)"), qPrintable(error));
+        QCOMPARE(window.findChild<QComboBox *>("comboBox_BoudRate")->currentIndex(), 0);
+        QVERIFY(window.preselect("/dev/serial/by-id/usb-FTDI-if00-port0", 19200, &error));
+        QCOMPARE(window.findChild<QComboBox *>("comboBoxCOM")->currentText(), QString("/dev/serial/by-id/usb-FTDI-if00-port0"));
+        QCOMPARE(window.findChild<QComboBox *>("comboBox_BoudRate")->currentText(), QString("19200"));
+        QVERIFY(!WindowProbe::serial(window).isOpen() && WindowProbe::pollTimerId(window) == -1);
+
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!window.isVisible());
     }
 
     // The operator can select and copy the log, but not type into it.
