@@ -3,11 +3,14 @@
 
 #include "hextext.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSerialPortInfo>
+#include <QShortcut>
 
 // Shown as the last line of the About box.
 static const QString buildDate = QStringLiteral("2017.9.18");
@@ -42,6 +45,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->comboBoxCOM, &QComboBox::editTextChanged, this, &MainWindow::describeChosenPort);
     describeChosenPort();
     setUpLogPane();
+    // The desktop's key for quitting; Ctrl+Q where it names none.
+    const QKeySequence quit(QKeySequence::Quit);
+    new QShortcut(quit.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Q) : quit, this, this, &QWidget::close);
 }
 
 MainWindow::~MainWindow()
@@ -109,6 +115,29 @@ void MainWindow::describeChosenPort()
         ui->comboBoxCOM->setToolTip(ui->comboBoxCOM->itemData(index, Qt::ToolTipRole).toString());
     else
         ui->comboBoxCOM->setToolTip(chosen + tr(" (typed; not listed by the system)"));
+}
+
+bool MainWindow::preselect(const QString &port, int baudRate, QString *error)
+{
+    if (baudRate != 0) {
+        const int index = ui->comboBox_BoudRate->findText(QString::number(baudRate));
+        if (index < 0) {
+            QStringList rates;
+            for (int i = 0; i < ui->comboBox_BoudRate->count(); ++i)
+                rates << ui->comboBox_BoudRate->itemText(i);
+            rates.removeDuplicates();
+            std::sort(rates.begin(), rates.end(),
+                      [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
+            *error = tr("the baud rate %1 is not one the window offers (%2)")
+                         .arg(baudRate)
+                         .arg(rates.join(QStringLiteral(", ")));
+            return false;
+        }
+        ui->comboBox_BoudRate->setCurrentIndex(index);
+    }
+    if (!port.isEmpty())
+        showPort(port);
+    return true;
 }
 
 void MainWindow::appendLog(const QString &line)

@@ -26,6 +26,9 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Start-up choices from the command line. The port and speed are only shown: the operator
+    // still presses Open. False, with the reason, for a speed the window does not offer.
+    bool preselect(const QString &port, int baudRate, QString *error);
     // Appends the session record to the file at path as it happens.
     bool recordTo(const QString &path, QString *error);
 
