@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -12,20 +13,16 @@ QString text(const char *source)
     return QCoreApplication::translate("CommandLine", source);
 }
 
-} // namespace
+struct Options {
+    QCommandLineOption help;
+    QCommandLineOption version;
+    QCommandLineOption port;
+    QCommandLineOption baud;
+    QCommandLineOption record;
+};
 
-bool asksForTextOnly(const QStringList &arguments)
+Options describeOptions(QCommandLineParser &parser)
 {
-    static const QStringList textOptions = {QStringLiteral("-h"), QStringLiteral("--help"),
-                                            QStringLiteral("-?"), QStringLiteral("--help-all"),
-                                            QStringLiteral("-v"), QStringLiteral("--version")};
-    return std::any_of(arguments.begin() + (arguments.isEmpty() ? 0 : 1), arguments.end(),
-                       [](const QString &argument) { return textOptions.contains(argument); });
-}
-
-CommandLine parseCommandLine(const QStringList &arguments)
-{
-    QCommandLineParser parser;
     parser.setApplicationDescription(text("Configures and tests a particulate-matter sensor over a serial port."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -38,15 +35,34 @@ CommandLine parseCommandLine(const QStringList &arguments)
                                     text("Append the session record to this file as it happens."),
                                     QStringLiteral("file"));
     parser.addOptions({port, baud, record});
+    return {help, version, port, baud, record};
+}
 
+} // namespace
+
+bool asksForTextOnly(const QStringList &arguments)
+{
+    // Not --help-all: the toolkit lists its own options only once the window's application exists.
+    static const QStringList textOptions = {QStringLiteral("-h"), QStringLiteral("--help"), QStringLiteral("-?"),
+                                            QStringLiteral("-v"), QStringLiteral("--version")};
+    return std::any_of(arguments.begin() + (arguments.isEmpty() ? 0 : 1), arguments.end(),
+                       [](const QString &argument) { return textOptions.contains(argument); });
+}
+
+CommandLine parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const Options options = describeOptions(parser);
     CommandLine line;
     // Help and version are answered even beside options this parser does not know, such as the
     // toolkit's own when no display was there to take them.
     const bool parsed = parser.parse(arguments);
-    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(QStringLiteral("help-all"))) {
+        line.action = CommandLine::Action::HelpAll;
+    } else if (parser.isSet(options.help)) {
         line.action = CommandLine::Action::Help;
         line.message = parser.helpText();
-    } else if (parser.isSet(version)) {
+    } else if (parser.isSet(options.version)) {
         line.action = CommandLine::Action::Version;
         line.message = QCoreApplication::applicationName() + QLatin1Char(' ')
             + QCoreApplication::applicationVersion() + QLatin1Char('\n');
@@ -60,19 +76,27 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (line.action != CommandLine::Action::Run)
         return line;
 
-    line.port = parser.value(port);
-    line.recordFile = parser.value(record);
-    if (parser.isSet(baud)) {
+    line.port = parser.value(options.port);
+    line.recordFile = parser.value(options.record);
+    if (parser.isSet(options.baud)) {
         bool ok = false;
-        line.baudRate = parser.value(baud).toInt(&ok);
+        line.baudRate = parser.value(options.baud).toInt(&ok);
         if (!ok || line.baudRate <= 0) {
             line.action = CommandLine::Action::Error;
-            line.message = text("--baud takes a number, not \"%1\"").arg(parser.value(baud));
+            line.message = text("--baud takes a number, not \"%1\"").arg(parser.value(options.baud));
         }
     }
-    if (parser.isSet(port) && line.port.isEmpty()) {
+    if (parser.isSet(options.port) && line.port.isEmpty()) {
         line.action = CommandLine::Action::Error;
         line.message = text("--port takes the path of a serial port");
     }
     return line;
+}
+
+void showHelpWithToolkitOptions(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    describeOptions(parser);
+    parser.process(arguments); // prints the help and ends the process
+    std::exit(EXIT_SUCCESS);
 }

@@ -23,6 +23,8 @@ int main(int argc, char *argv[])
 
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     switch (line.action) {
+    case CommandLine::Action::HelpAll:
+        showHelpWithToolkitOptions(QCoreApplication::arguments());
     case CommandLine::Action::Help:
     case CommandLine::Action::Version:
         std::fputs(qPrintable(line.message), stdout);

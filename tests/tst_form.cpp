@@ -475,6 +475,7 @@ private slots:
             {"/dev/serial/by-id/usb-FTDI-if00-port0", "4800", "/tmp/bench.log"}, "");
         row("help", {"--help"}, A::Help, {"", "0", ""}, "--record <file>");
         row("help beside the toolkit's options", {"-platform", "xcb", "-h"}, A::Help, {"", "0", ""}, "--port <path>");
+        row("help with the toolkit's options", {"--help-all"}, A::HelpAll, {"", "0", ""}, "");
         row("version", {"--port", "x", "--version"}, A::Version, {"", "0", ""}, QCoreApplication::applicationName() + ' ');
         row("unknown option", {"--bogus"}, A::Error, {"", "0", ""}, "bogus");
         row("baud not a number", {"--baud", "fast"}, A::Error, {"", "0", ""}, "\"fast\"");
