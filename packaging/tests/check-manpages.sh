@@ -1,9 +1,9 @@
 #!/bin/sh
 # Lints both manual pages, renders the compressed ones the build installs as man(1) does, and
-# checks that the simulator's page documents exactly the options its --help lists.
-# Usage: check-manpages.sh SOURCE-DIR BUILT-DIR VERSION SIMULATOR
+# checks that each page documents exactly the options its program's --help lists.
+# Usage: check-manpages.sh SOURCE-DIR BUILT-DIR VERSION SIMULATOR WINDOW-PROGRAM
 set -u
-src=$1 built=$2 version=$3 sim=$4
+src=$1 built=$2 version=$3 sim=$4 app=$5
 . "$(dirname "$0")/lib.sh"
 need groff groff-base
 need man man-db
@@ -56,24 +56,30 @@ else
     fail "zelvikconfig.1 does not tell how to join dialout"
 fi
 
-# Every option of --help is documented as an item of the page, and every option the page names
-# exists.
-help_options=$("$sim" --help | grep -oE '^  (-[a-zA-Z], )?--[a-z][a-z-]*' | grep -oE -- '--[a-z][a-z-]*' | sort -u)
-[ -n "$help_options" ] || fail "no options found in '$sim --help'"
-for option in $help_options; do
-    escaped=$(printf '%s' "$option" | sed 's/-/\\\\-/g')
-    if grep -qE "^\.(B|BI|BR) .*$escaped( |\"|$)" "$src/zelvik-sensor-sim.1"; then
-        pass "$option documented"
-    else
-        fail "$option is listed by --help but not documented in zelvik-sensor-sim.1"
-    fi
-done
-page_options=$(grep -oE '\\-\\-[a-z](\\-|[a-z])*' "$src/zelvik-sensor-sim.1" | sed 's/\\//g' | sort -u)
-for option in $page_options; do
-    if printf '%s\n' "$help_options" | grep -qx -- "$option"; then
-        pass "$option exists"
-    else
-        fail "zelvik-sensor-sim.1 names $option, which --help does not list"
-    fi
-done
+# Every option a program's --help lists is documented as an item of its page, and every option
+# the page names exists.
+check_options() {
+    program=$1 page=$2
+    help_options=$(QT_QPA_PLATFORM=offscreen "$program" --help | grep -oE '^  (-[a-zA-Z?], )?--[a-z][a-z-]*' |
+        grep -oE -- '--[a-z][a-z-]*' | sort -u)
+    [ -n "$help_options" ] || fail "no options found in '$program --help'"
+    for option in $help_options; do
+        escaped=$(printf '%s' "$option" | sed 's/-/\\\\-/g')
+        if grep -qE "^\.(B|BI|BR) .*$escaped( |\"|$)" "$src/$page"; then
+            pass "$option documented in $page"
+        else
+            fail "$option is listed by --help but not documented in $page"
+        fi
+    done
+    page_options=$(grep -oE '\\-\\-[a-z](\\-|[a-z])*' "$src/$page" | sed 's/\\//g' | sort -u)
+    for option in $page_options; do
+        if printf '%s\n' "$help_options" | grep -qx -- "$option"; then
+            pass "$option of $page exists"
+        else
+            fail "$page names $option, which --help does not list"
+        fi
+    done
+}
+check_options "$sim" zelvik-sensor-sim.1
+check_options "$app" zelvikconfig.1
 finish
