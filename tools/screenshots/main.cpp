@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,6 +19,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProcess>
@@ -231,6 +233,28 @@ public:
         }
     }
 
+    // Opens the log pane's context menu and saves the pane with the menu over it, as the X server
+    // shows them (the menu is a window of its own).
+    void shootLogMenu(const QString &file)
+    {
+        auto *pane = widget<QTextEdit>(QStringLiteral("textEditPM"));
+        const QPoint at(pane->viewport()->width() / 2, 40);
+        bool shown = false;
+        QTimer::singleShot(600, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            shown = true;
+            const QRect area = QRect(pane->mapToGlobal(QPoint(0, 0)), pane->size()).united(menu->geometry());
+            save(window.windowHandle()->screen()->grabWindow(0, area.x(), area.y(), area.width(), 260), images.filePath(file));
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, pane->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(pane->viewport(), &event);
+        if (!shown)
+            problem(QStringLiteral("the log pane's context menu did not open"));
+    }
+
     void problem(const QString &what)
     {
         problems << what;
@@ -278,6 +302,13 @@ void shootTabs(Shooter &s)
     s.expectChecked(QStringLiteral("radioButton_AutoHeat"), true);
     s.expectFilled({"lineEdit_HeatTempHigh", "lineEdit_HeatTempLow", "lineEdit_HeatHumiHigh", "lineEdit_HeatHumiLow"});
     s.saveArea(QStringLiteral("tab-SetHeater.png"), tabArea());
+    // A threshold outside what the field takes is refused with a box, and nothing is sent.
+    s.setIndex(QStringLiteral("comboBox_HeatTemp"), 1);
+    s.setText(QStringLiteral("lineEdit_HeatTempHigh"), QStringLiteral("300"));
+    // The box opens inside the click, so the click must come from the event loop handleBox runs.
+    QTimer::singleShot(0, s.widget<QAbstractButton>(QStringLiteral("pushButton_HeatTemp")), &QAbstractButton::click);
+    s.handleBox(QStringLiteral("box-refused-input.png"), 5000);
+    s.setIndex(QStringLiteral("comboBox_HeatTemp"), 0);
 
     // Select units No.1 and No.3, then read the mode back.
     s.showTab(QStringLiteral("SetWorkMode"));
@@ -412,6 +443,7 @@ int main(int argc, char *argv[])
         s.setIndex(QStringLiteral("comboBoxSendObject"), 0);
         s.press(QStringLiteral("pushButton_GetSensorData"));
         s.expectLog(QStringLiteral("All Sensor: PM2.5 = "));
+        s.shootLogMenu(QStringLiteral("log-menu.png"));
         s.saveArea(QStringLiteral("top-area.png"),
                    s.area({"groupBox_Com", "label_2", "label_softid", "pushButton_GetInfo", "pushButton_ChangeToModbus_2",
                            "pushButton_SetFactoryConfig", "pushButton_GetSensorData", "comboBoxSendObject",
