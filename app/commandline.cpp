@@ -45,7 +45,8 @@ bool asksForTextOnly(const QStringList &arguments)
     // Not --help-all: the toolkit lists its own options only once the window's application exists.
     static const QStringList textOptions = {QStringLiteral("-h"), QStringLiteral("--help"), QStringLiteral("-?"),
                                             QStringLiteral("-v"), QStringLiteral("--version")};
-    return std::any_of(arguments.begin() + (arguments.isEmpty() ? 0 : 1), arguments.end(),
+    const QStringList options = arguments.mid(1); // after the program's name
+    return std::any_of(options.begin(), options.end(),
                        [](const QString &argument) { return textOptions.contains(argument); });
 }
 

@@ -47,7 +47,7 @@ MainWindow::MainWindow(QWidget *parent)
     setUpLogPane();
     // The desktop's key for quitting; Ctrl+Q where it names none.
     const QKeySequence quit(QKeySequence::Quit);
-    new QShortcut(quit.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Q) : quit, this, this, &QWidget::close);
+    new QShortcut(quit.isEmpty() ? QKeySequence(QStringLiteral("Ctrl+Q")) : quit, this, this, &QWidget::close);
 }
 
 MainWindow::~MainWindow()

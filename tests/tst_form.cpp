@@ -598,7 +598,6 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     installFormFonts();
     TestForm test;
-    QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
 #include "tst_form.moc"

@@ -215,7 +215,6 @@ int main(int argc, char *argv[])
     if (argc == 4 && QByteArray(argv[1]) == "--record-child")
         return recordingWindow(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     TstRecord test;
-    QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
 
