@@ -164,11 +164,13 @@ void MainWindow::on_pushButtonOpen_clicked()
         pollTimerId = -1;
     }
     const QString portName = ui->comboBoxCOM->currentText();
-    openedPort = portName;
+    // Messages name the port by its full path: the typed one, or the listed port's.
+    const int listed = ui->comboBoxCOM->findText(portName);
+    openedPort = listed >= 0 ? ui->comboBoxCOM->itemData(listed).toString() : portName;
     serial.setPortName(portName);
     if (!serial.open(QIODevice::ReadWrite)) {
         // Say so instead of pretending the port is open: the window stays Closed.
-        QString line = tr("Cannot open %1: %2").arg(portName.isEmpty() ? tr("(no port chosen)") : portName,
+        QString line = tr("Cannot open %1: %2").arg(portName.isEmpty() ? tr("(no port chosen)") : openedPort,
                                                     serial.errorString());
         // On Debian serial ports belong to the dialout group; this is the usual cause.
         if (serial.error() == QSerialPort::PermissionError)
