@@ -360,11 +360,8 @@ private slots:
         QFETCH(QByteArray, modeReply);
         QFETCH(QString, mode);
         QFETCH(QByteArray, manualSet);
-        const QStringList heater = {"radioButton_StartHeat", "radioButton_StopHeat"};
-        QVERIFY(press(heater.at(0) == choice ? heater.at(1) : heater.at(0)));
+        QVERIFY(press(choice == "radioButton_StartHeat" ? "radioButton_StopHeat" : "radioButton_StartHeat"));
         QVERIFY(press(choice));
-        QCOMPARE(values({heater.at(0) + '=', heater.at(1) + '='}),
-                 QStringList({heater.at(0) + (choice == heater.at(0) ? "=1" : "=0"), heater.at(1) + (choice == heater.at(1) ? "=1" : "=0")}));
         QVERIFY(press("pushButton_GetHeatMode"));
         QCOMPARE(pty->read(8).toHex(' '), hex("000300ab0001f43b").toHex(' '));
         QVERIFY(pty->write(withCrc(hex("01 03 02") + modeReply)));
