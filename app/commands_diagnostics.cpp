@@ -51,6 +51,9 @@ void MainWindow::on_pushButton_Calibrate_clicked()
         ui->lineEdit_CalibrateFactor->setText(QString());
         queryAndEcho(Query::pendingCalibration, Commands::calibrationQuery(unit, range));
     } else {
+        if (!inputAccepted(ui->lineEdit_CalibrZero, ui->label_27, Input::Kind::ZeroOffset)
+            || !inputAccepted(ui->lineEdit_CalibrateFactor, ui->label_28, Input::Kind::RatioFactor))
+            return;
         sendAndEcho(Commands::calibrationSet(unit, range, zero, factor));
     }
 }

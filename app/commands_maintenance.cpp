@@ -14,6 +14,8 @@ constexpr int QueryIndex = 0; // the "Query" / "Set" combo boxes: 0 reads, 1 wri
 
 void MainWindow::on_pushButton_2_clicked()
 {
+    if (!inputAccepted(ui->lineEdit_CleanDustTime, ui->label_8, Input::Kind::CleaningTime))
+        return;
     sendAndEcho(Commands::manualClean(ui->lineEdit_CleanDustTime->text()));
 }
 
@@ -26,6 +28,9 @@ void MainWindow::on_pushButton_AutoCleanDust_clicked()
         ui->lineEdit_AutoCleanDustJianGe->setText(QString());
         queryAndEcho(Query::pendingCleanSetting, Commands::getAutoClean());
     } else {
+        if (!inputAccepted(ui->lineEdit_AutoCleanTime, ui->label_9, Input::Kind::CleaningTime)
+            || !inputAccepted(ui->lineEdit_AutoCleanDustJianGe, ui->label_10, Input::Kind::CleaningTime))
+            return;
         sendAndEcho(Commands::setAutoClean(duration, interval));
     }
 }
@@ -42,8 +47,12 @@ void MainWindow::on_pushButton_AutoHeat_clicked()
 
 void MainWindow::on_pushButton_GetHeatMode_clicked()
 {
+    // Only the reply marks a mode; an exclusive group keeps its checked button, so lift that first.
+    // The heater choice is a group of its own and stays as the operator left it.
+    ui->buttonGroup_HeatMode->setExclusive(false);
     ui->radioButton_AutoHeat->setChecked(false);
     ui->radioButton_ManualHeat->setChecked(false);
+    ui->buttonGroup_HeatMode->setExclusive(true);
     queryAndEcho(Query::pendingHeatMode, Commands::getHeatMode());
 }
 
@@ -66,6 +75,9 @@ void MainWindow::on_pushButton_HeatTemp_clicked()
         ui->lineEdit_HeatTempLow->setText(QString());
         queryAndEcho(Query::pendingHeatTempThreshold, Commands::getHeatTempThresholds());
     } else {
+        if (!inputAccepted(ui->lineEdit_HeatTempHigh, ui->label_17, Input::Kind::Temperature)
+            || !inputAccepted(ui->lineEdit_HeatTempLow, ui->label_20, Input::Kind::Temperature))
+            return;
         sendAndEcho(Commands::setHeatTempThresholds(high, low));
     }
 }
@@ -79,6 +91,9 @@ void MainWindow::on_pushButton_HeatHumi_clicked()
         ui->lineEdit_HeatHumiLow->setText(QString());
         queryAndEcho(Query::pendingHeatHumiThreshold, Commands::getHeatHumiThresholds());
     } else {
+        if (!inputAccepted(ui->lineEdit_HeatHumiHigh, ui->label_18, Input::Kind::Humidity)
+            || !inputAccepted(ui->lineEdit_HeatHumiLow, ui->label_24, Input::Kind::Humidity))
+            return;
         sendAndEcho(Commands::setHeatHumiThresholds(high, low));
     }
 }

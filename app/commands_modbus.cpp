@@ -26,6 +26,8 @@ void MainWindow::on_pushButton_GetDeviceAddr_clicked()
 
 void MainWindow::on_pushButton_SetDeviceAddr_clicked()
 {
+    if (!inputAccepted(ui->lineEdit_DeviceAddr, ui->label_DeviceAddr, Input::Kind::DeviceAddress))
+        return;
     sendAndEcho(Commands::setDeviceAddress(ui->lineEdit_DeviceAddr->text()));
 }
 

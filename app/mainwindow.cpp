@@ -4,11 +4,14 @@
 #include "baudprobe.h"
 #include "hextext.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSerialPortInfo>
+#include <QShortcut>
 
 // Shown as the last line of the About box.
 static const QString buildDate = QStringLiteral("2017.9.18");
@@ -47,6 +50,12 @@ MainWindow::MainWindow(QWidget *parent)
     // A flood must not fill memory between two polls; what does not fit waits in the system's buffer.
     serial.setReadBufferSize(ReadBufferSize);
     clock.start();
+    connect(ui->comboBoxCOM, &QComboBox::editTextChanged, this, &MainWindow::describeChosenPort);
+    describeChosenPort();
+    setUpLogPane();
+    // The desktop's key for quitting; Ctrl+Q where it names none.
+    const QKeySequence quit(QKeySequence::Quit);
+    new QShortcut(quit.isEmpty() ? QKeySequence(QStringLiteral("Ctrl+Q")) : quit, this, this, &QWidget::close);
 }
 
 MainWindow::~MainWindow()
@@ -69,16 +78,81 @@ void MainWindow::About()
     QMessageBox::information(nullptr, tr("About"), text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
+// The port's full path, what it is and who made it, as far as the system says.
+static QString portToolTip(const QSerialPortInfo &port)
+{
+    QString tip = port.systemLocation();
+    if (!port.description().isEmpty())
+        tip += QStringLiteral(" — ") + port.description();
+    if (!port.manufacturer().isEmpty())
+        tip += QStringLiteral(" (") + port.manufacturer() + QLatin1Char(')');
+    return tip;
+}
+
 void MainWindow::fillPortList()
 {
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &port : ports)
-        ui->comboBoxCOM->addItem(port.portName());
+    for (const QSerialPortInfo &port : ports) {
+        ui->comboBoxCOM->addItem(port.portName(), port.systemLocation());
+        ui->comboBoxCOM->setItemData(ui->comboBoxCOM->count() - 1, portToolTip(port), Qt::ToolTipRole);
+    }
+}
+
+// Selects the listed port of that name, or shows the path as typed when the system lists none.
+void MainWindow::showPort(const QString &port)
+{
+    const int index = ui->comboBoxCOM->findText(port);
+    if (index >= 0 || port.isEmpty()) {
+        ui->comboBoxCOM->setCurrentIndex(index);
+    } else {
+        ui->comboBoxCOM->setCurrentIndex(-1);
+        ui->comboBoxCOM->setEditText(port);
+    }
+}
+
+// The box is too narrow for a long path: its tool tip names the chosen port in full.
+void MainWindow::describeChosenPort()
+{
+    const QString chosen = ui->comboBoxCOM->currentText();
+    // A listed port, by its name or by the full path typed instead.
+    int index = ui->comboBoxCOM->findText(chosen);
+    if (index < 0)
+        index = ui->comboBoxCOM->findData(chosen);
+    if (chosen.isEmpty())
+        ui->comboBoxCOM->setToolTip(tr("No port chosen: pick one or type its path."));
+    else if (index >= 0)
+        ui->comboBoxCOM->setToolTip(ui->comboBoxCOM->itemData(index, Qt::ToolTipRole).toString());
+    else
+        ui->comboBoxCOM->setToolTip(chosen + tr(" (typed; not listed by the system)"));
+}
+
+bool MainWindow::preselect(const QString &port, int baudRate, QString *error)
+{
+    if (baudRate != 0) {
+        const int index = ui->comboBox_BoudRate->findText(QString::number(baudRate));
+        if (index < 0) {
+            QStringList rates;
+            for (int i = 0; i < ui->comboBox_BoudRate->count(); ++i)
+                rates << ui->comboBox_BoudRate->itemText(i);
+            rates.removeDuplicates();
+            std::sort(rates.begin(), rates.end(),
+                      [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
+            *error = tr("the baud rate %1 is not one the window offers (%2)")
+                         .arg(baudRate)
+                         .arg(rates.join(QStringLiteral(", ")));
+            return false;
+        }
+        ui->comboBox_BoudRate->setCurrentIndex(index);
+    }
+    if (!port.isEmpty())
+        showPort(port);
+    return true;
 }
 
 void MainWindow::appendLog(const QString &line)
 {
     ui->textEditPM->append(line);
+    record.shown(line);
 }
 
 void MainWindow::enterClosedState()
@@ -99,10 +173,13 @@ void MainWindow::on_pushButtonOpen_clicked()
         pollTimerId = -1;
     }
     const QString portName = ui->comboBoxCOM->currentText();
+    // Messages name the port by its full path: the typed one, or the listed port's.
+    const int listed = ui->comboBoxCOM->findText(portName);
+    openedPort = listed >= 0 ? ui->comboBoxCOM->itemData(listed).toString() : portName;
     serial.setPortName(portName);
     if (!serial.open(QIODevice::ReadWrite)) {
         // Say so instead of pretending the port is open: the window stays Closed.
-        QString line = tr("Cannot open %1: %2").arg(portName.isEmpty() ? tr("(no port chosen)") : portName,
+        QString line = tr("Cannot open %1: %2").arg(portName.isEmpty() ? tr("(no port chosen)") : openedPort,
                                                     serial.errorString());
         // On Debian serial ports belong to the dialout group; this is the usual cause.
         if (serial.error() == QSerialPort::PermissionError)
@@ -135,10 +212,10 @@ void MainWindow::onSerialError(QSerialPort::SerialPortError error)
     // line reads end-of-file, which the serial library reports as a read error, again and again.
     if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) && serial.isOpen()) {
         const QString reason = serial.errorString();
-        const QString name = serial.portName();
         serial.close();
         enterClosedState();
-        appendLog(tr("Port %1 failed and was closed: %2").arg(name, reason));
+        appendLog(tr("Port %1 was closed: the device or its adapter went away (the system said: %2).")
+                      .arg(openedPort, reason));
     } else if (error == QSerialPort::WriteError) {
         appendLog(tr("Request not sent: the port refused the write (%1).").arg(serial.errorString()));
     }
@@ -146,8 +223,11 @@ void MainWindow::onSerialError(QSerialPort::SerialPortError error)
 
 void MainWindow::on_pushButton_3_clicked()
 {
+    // A path the operator typed, or a port they picked, stays chosen across the new list.
+    const QString chosen = ui->comboBoxCOM->currentText();
     ui->comboBoxCOM->clear();
     fillPortList();
+    showPort(chosen);
 }
 
 void MainWindow::on_pushButton_clicked()
@@ -165,6 +245,7 @@ bool MainWindow::writeFrame(const QByteArray &frame)
         appendLog(tr("Request not sent: the port refused the write (%1).").arg(serial.errorString()));
         return false;
     }
+    record.sent(frame);
     return true;
 }
 

@@ -2,7 +2,9 @@
 #define ZELVIK_MAINWINDOW_H
 
 #include "framer.h"
+#include "inputcheck.h"
 #include "pendingreplies.h"
+#include "sessionrecord.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -13,6 +15,8 @@ namespace Ui {
 class MainWindow;
 }
 
+class QLabel;
+class QLineEdit;
 class QMessageBox;
 class QTimerEvent;
 
@@ -25,6 +29,12 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Start-up choices from the command line. The port and speed are only shown: the operator
+    // still presses Open. False, with the reason, for a speed the window does not offer.
+    bool preselect(const QString &port, int baudRate, QString *error);
+    // Appends the session record to the file at path as it happens.
+    bool recordTo(const QString &path, QString *error);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -76,9 +86,20 @@ private:
 
     // The serial link.
     void fillPortList();
+    void showPort(const QString &port);
+    void describeChosenPort();
     void enterClosedState();
     void onSerialError(QSerialPort::SerialPortError error);
     void appendLog(const QString &line);
+
+    // The log pane's context menu and the session record behind it.
+    void setUpLogPane();
+    void saveLog();
+    void saveMeasurements();
+
+    // Inputs: true when the number in edit is one its field (named by caption) accepts; else
+    // an information box says what the field takes.
+    bool inputAccepted(const QLineEdit *edit, const QLabel *caption, Input::Kind kind);
 
     // Commands: write one whole frame (reporting a port that is not open or refuses it), and
     // show a frame in the echo field.
@@ -111,6 +132,8 @@ private:
     ReplyFramer framer;
     QElapsedTimer clock; // times the framer's and the queries' time-outs
     QPointer<QMessageBox> infoBox;
+    QString openedPort; // as the operator chose it, for the messages about it
+    SessionRecord record;
 };
 
 #endif

@@ -41,6 +41,7 @@ void MainWindow::timerEvent(QTimerEvent *event)
     }
 
     QByteArray bytes = serial.readAll();
+    record.received(bytes);
     if (bytes.size() >= 4)
         appendLog(logHexBytes(bytes));
     if (bytes.size() > MaxBytesPerPoll) {

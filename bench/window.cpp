@@ -172,7 +172,7 @@ int idle(MainWindow &window, const QString &simulatorProgram, int seconds, const
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    installFontSubstitutes();
+    installFormFonts();
     const QStringList args = QApplication::arguments();
     const QString mode = args.value(1);
     if (!((mode == QLatin1String("response") && args.size() == 4) || (mode == QLatin1String("idle") && args.size() == 5))) {

@@ -103,7 +103,8 @@ if(BUILD_TESTING)
     add_test(NAME packaging_manpages
         COMMAND sh ${zelvik_pkg_tests}/check-manpages.sh ${ZELVIK_PACKAGING_DIR}/man
                 ${PROJECT_BINARY_DIR}/packaging/man ${PROJECT_VERSION} $<TARGET_FILE:zelvik-sensor-sim>
-                $<TARGET_FILE:zelvikctl> ${ZELVIK_PACKAGING_DIR}/completion/zelvikctl)
+                $<TARGET_FILE:zelvikctl> ${ZELVIK_PACKAGING_DIR}/completion/zelvikctl
+                $<TARGET_FILE:zelvikconfig>)
     add_test(NAME packaging_install
         COMMAND sh ${zelvik_pkg_tests}/check-install.sh ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR}
                 ${ZELVIK_APP_ID})

@@ -1,6 +1,7 @@
 // Operator input: arbitrary text, decoded as UTF-8 or as raw UTF-16 code units and split into
-// fields, goes through every text conversion of the command frames. Each frame must have its
-// fixed layout and a valid check value, and plain numbers must come out as their low byte.
+// fields, goes through every input check and text conversion of the command frames. Each frame
+// must have its fixed layout and a valid check value, plain numbers must come out as their low
+// byte, and a number a field accepts must be the number its frame carries.
 //
 // Input: mode byte (bit 0: the text is UTF-16), unit index, range index and baud-rate index
 // (signed bytes), then the text; fields are separated by U+001F: identifier, address, high and
@@ -11,6 +12,7 @@
 #include "commandframes.h"
 #include "frames.h"
 #include "hextext.h"
+#include "inputcheck.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -57,6 +59,22 @@ void checkDecimalByte(const QString &text)
     qint64 value = 0;
     if (plainNumber(text, 10, value))
         FUZZ_CHECK(Commands::decimalByte(text) == quint8(value & 0xFF), text.toUtf8());
+}
+
+// A text a field accepts is a number within the field's range, every plain number within it is
+// accepted, and the frame built from the same text carries exactly the number accepted.
+void checkAccepted(Input::Kind kind, const QString &text)
+{
+    const Input::Range range = Input::range(kind);
+    const std::optional<int> value = Input::accepted(kind, text);
+    qint64 plain = 0;
+    if (plainNumber(text.trimmed(), range.base, plain))
+        FUZZ_CHECK(value.has_value() == (plain >= range.minimum && plain <= range.maximum), text.toUtf8());
+    if (!value)
+        return;
+    FUZZ_CHECK(*value >= range.minimum && *value <= range.maximum, text.toUtf8());
+    const quint8 sent = kind == Input::Kind::DeviceAddress ? Commands::deviceAddressByte(text) : Commands::decimalByte(text);
+    FUZZ_CHECK(sent == quint8(*value), text.toUtf8());
 }
 
 void checkIdentifier(const QString &text)
@@ -191,6 +209,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     checkAddress(fields.at(1));
     for (int i = 2; i <= 9; ++i)
         checkDecimalByte(fields.at(i));
+    checkAccepted(Input::Kind::DeviceAddress, fields.at(1));
+    for (const Input::Kind kind : {Input::Kind::Temperature, Input::Kind::Humidity})
+        for (int i = 2; i <= 3; ++i)
+            checkAccepted(kind, fields.at(i));
+    for (int i = 4; i <= 5; ++i)
+        checkAccepted(Input::Kind::CleaningTime, fields.at(i));
+    checkAccepted(Input::Kind::ZeroOffset, fields.at(6));
+    checkAccepted(Input::Kind::RatioFactor, fields.at(7));
 
     using namespace Commands;
     checkShortModbus(setHeatTempThresholds(fields.at(2), fields.at(3)), 0x06, 0x00AC,

@@ -17,6 +17,6 @@ fi
 cmake --build "$BUILD" -j"$(nproc)" --target zelvik-screenshots zelvik-sensor-sim
 
 mkdir -p docs/images
-# The xcb platform, not offscreen: the pictures are what an X server shows.
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x900x24" \
+# The xcb platform, not offscreen: the pictures are what an X server shows, at the usual 96 dpi.
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x900x24 -dpi 96" \
     "$BUILD/tools/screenshots/zelvik-screenshots" --images docs/images --main docs/screenshot.png

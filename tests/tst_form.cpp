@@ -1,5 +1,8 @@
 // The main window as the operator first sees it: widget tree, names, geometry, fonts, texts,
 // the withdrawn tabs, the About box, the embedded catalogue and tear-down with an open port.
+#include "captionfit.h"
+#include "commandline.h"
+#include "fonts.h"
 #include "mainwindow.h"
 #include "modalcloser.h"
 #include "windowfixture.h"
@@ -65,8 +68,8 @@ const FormWidget kForm[] = {
     {"tab_DeviceAddr", "QWidget", "tabWidget", -1, 0, 0, 0, 0, "", nullptr, nullptr},
     {"pushButton_GetDeviceAddr", "QPushButton", "tab_DeviceAddr", 30, 30, 131, 31, 0, "", "GetModbusAddr", nullptr},
     {"pushButton_SetDeviceAddr", "QPushButton", "tab_DeviceAddr", 30, 90, 131, 31, 0, "", "SetModbusAddr", nullptr},
-    {"label_DeviceAddr", "QLabel", "tab_DeviceAddr", 170, 30, 111, 31, 0, kS12, "ModbusAddr： 0x", nullptr},
-    {"lineEdit_DeviceAddr", "QLineEdit", "tab_DeviceAddr", 289, 30, 51, 31, 0, kS12, "", nullptr},
+    {"label_DeviceAddr", "QLabel", "tab_DeviceAddr", 166, 30, 135, 31, 0, kS12, "ModbusAddr： 0x", nullptr},
+    {"lineEdit_DeviceAddr", "QLineEdit", "tab_DeviceAddr", 303, 30, 51, 31, 0, kS12, "", nullptr},
     {"pushButton_SetBaudrate", "QPushButton", "tab_DeviceAddr", 390, 90, 91, 31, 0, "", "SetBaudrate", nullptr},
     {"comboBox_SetBoudRate", "QComboBox", "tab_DeviceAddr", 514, 90, 91, 31, 0, "", "9600|4800|9600|19200", "9600"},
     {"pushButton_GetBaudrate", "QPushButton", "tab_DeviceAddr", 390, 30, 91, 31, 0, "", "GetBaudrate", nullptr},
@@ -147,7 +150,7 @@ const FormWidget kForm[] = {
     {"tab_Calibrate", "QWidget", "tabWidget", -1, 0, 0, 0, 0, "", nullptr, nullptr},
     {"pushButton_Calibrate", "QPushButton", "tab_Calibrate", 10, 30, 111, 31, 0, kS12, "Calibration", nullptr},
     {"comboBox_Calibrate", "QComboBox", "tab_Calibrate", 140, 34, 69, 22, 0, "", "Query|Set", "Query"},
-    {"label_26", "QLabel", "tab_Calibrate", 235, 23, 51, 41, 'A', kS12, "Target:", nullptr},
+    {"label_26", "QLabel", "tab_Calibrate", 235, 23, 61, 41, 'A', kS12, "Target:", nullptr},
     {"comboBox_CalibrateObject", "QComboBox", "tab_Calibrate", 310, 30, 69, 22, 0, "", "Avg|No.1|No.2|No.3|No.4", "Avg"},
     {"lineEdit_CalibrZero", "QLineEdit", "tab_Calibrate", 104, 98, 71, 31, 0, "", "", nullptr},
     {"lineEdit_CalibrateFactor", "QLineEdit", "tab_Calibrate", 420, 100, 71, 31, 0, "", "", nullptr},
@@ -456,6 +459,122 @@ private slots:
         QCOMPARE(QCoreApplication::translate("MainWindow", "Rearesh"), QStringLiteral("Rearesh"));
     }
 
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // after the program's name
+        QTest::addColumn<int>("action");
+        QTest::addColumn<bool>("textOnly");
+        QTest::addColumn<QStringList>("chosen"); // port, baud rate, record file
+        QTest::addColumn<QString>("message");    // a part of it
+        using A = CommandLine::Action;
+        auto row = [](const char *tag, const QStringList &arguments, A action, const QStringList &chosen, const QString &message) {
+            QTest::newRow(tag) << arguments << int(action) << (action == A::Help || action == A::Version) << chosen << message;
+        };
+        row("nothing", {}, A::Run, {"", "0", ""}, "");
+        row("all choices", {"--port", "/dev/serial/by-id/usb-FTDI-if00-port0", "--baud", "4800", "--record", "/tmp/bench.log"}, A::Run,
+            {"/dev/serial/by-id/usb-FTDI-if00-port0", "4800", "/tmp/bench.log"}, "");
+        row("help", {"--help"}, A::Help, {"", "0", ""}, "--record <file>");
+        row("help beside the toolkit's options", {"-platform", "xcb", "-h"}, A::Help, {"", "0", ""}, "--port <path>");
+        row("help with the toolkit's options", {"--help-all"}, A::HelpAll, {"", "0", ""}, "");
+        row("version", {"--port", "x", "--version"}, A::Version, {"", "0", ""}, QCoreApplication::applicationName() + ' ');
+        row("unknown option", {"--bogus"}, A::Error, {"", "0", ""}, "bogus");
+        row("baud not a number", {"--baud", "fast"}, A::Error, {"", "0", ""}, "\"fast\"");
+        row("port without a path", {"--port"}, A::Error, {"", "0", ""}, "port");
+        row("stray argument", {"/dev/ttyUSB0"}, A::Error, {"", "0", ""}, "/dev/ttyUSB0");
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, action);
+        QFETCH(bool, textOnly);
+        QFETCH(QStringList, chosen);
+        QFETCH(QString, message);
+        const QStringList line = QStringList{"zelvikconfig"} + arguments;
+        QCOMPARE(asksForTextOnly(line), textOnly);
+        const CommandLine parsed = parseCommandLine(line);
+        QCOMPARE(int(parsed.action), action);
+        QVERIFY2(parsed.message.contains(message), qPrintable(parsed.message));
+        if (parsed.action == CommandLine::Action::Run)
+            QCOMPARE((QStringList{parsed.port, QString::number(parsed.baudRate), parsed.recordFile}), chosen);
+    }
+
+    // The port and speed from the command line are shown, not opened; a speed the window does not
+    // offer is refused and changes nothing. Ctrl+Q closes the window.
+    void preselectAndQuit()
+    {
+        MainWindow window;
+        QString error;
+        QVERIFY(!window.preselect("/dev/ttyUSB7", 1234, &error));
+        QVERIFY2(error.contains("(4800, 9600, 19200)"), qPrintable(error));
+        QCOMPARE(window.findChild<QComboBox *>("comboBox_BoudRate")->currentIndex(), 0);
+        QVERIFY(window.preselect("/dev/serial/by-id/usb-FTDI-if00-port0", 19200, &error));
+        QCOMPARE(window.findChild<QComboBox *>("comboBoxCOM")->currentText(), QString("/dev/serial/by-id/usb-FTDI-if00-port0"));
+        QCOMPARE(window.findChild<QComboBox *>("comboBox_BoudRate")->currentText(), QString("19200"));
+        QVERIFY(!WindowProbe::serial(window).isOpen() && WindowProbe::pollTimerId(window) == -1);
+
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!window.isVisible());
+    }
+
+    // The operator can select and copy the log, but not type into it.
+    void logPaneReadOnly()
+    {
+        MainWindow window;
+        auto *pane = window.findChild<QTextEdit *>(QStringLiteral("textEditPM"));
+        pane->setPlainText(QStringLiteral("01 03 02 00 0a "));
+        QTest::keyClicks(pane, QStringLiteral("hello typed"));
+        QTest::keyClick(pane, Qt::Key_Backspace);
+        QCOMPARE(pane->toPlainText(), QStringLiteral("01 03 02 00 0a "));
+        QTest::keySequence(pane, QKeySequence::SelectAll);
+        QTest::keySequence(pane, QKeySequence::Copy);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("01 03 02 00 0a "));
+    }
+
+    // Every caption fits its widget at 96 dpi with the fonts the window is run with. The rows that
+    // move a widget back to its old geometry, or narrow it, show that the measurement sees the cuts.
+    void captionsFit_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QStringList>("clipped");
+        QTest::newRow("form as built") << QString() << QRect() << QStringList();
+        QTest::newRow("label cut") << "label_DeviceAddr" << QRect(170, 30, 111, 31) << QStringList{"label_DeviceAddr"};
+        QTest::newRow("label into its field") << "label_20" << QRect(600, 32, 131, 16) << QStringList{"label_20"};
+        QTest::newRow("push button") << "pushButton_GetHeatMode" << QRect(40, 46, 100, 31) << QStringList{"pushButton_GetHeatMode"};
+        QTest::newRow("radio button") << "radioButton_StartHeat" << QRect(459, 52, 70, 21) << QStringList{"radioButton_StartHeat"};
+        QTest::newRow("check box") << "checkBox_No1" << QRect(350, 125, 50, 16) << QStringList{"checkBox_No1"};
+        QTest::newRow("too short") << "label_13" << QRect(220, 40, 61, 12) << QStringList{"label_13"};
+        QTest::newRow("tab titles") << "tabWidget" << QRect(600, 340, 500, 331)
+                                    << QStringList{"tabWidget#5", "tabWidget#6", "tabWidget#7", "tabWidget#8"};
+    }
+
+    void captionsFit()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QStringList, clipped);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.logicalDpiY(), 96);
+        // The captions the form gives no font take the application's, which the window installs.
+        QCOMPARE(QFontInfo(window.findChild<QLabel *>("label_11")->font()).family(), QFontInfo(QFont("微软雅黑")).family());
+        if (!name.isEmpty())
+            window.findChild<QWidget *>(name)->setGeometry(geometry);
+        QStringList found;
+        QStringList detail;
+        for (const ClippedCaption &caption : clippedCaptions(&window)) {
+            found << caption.objectName;
+            detail << QString("%1 \"%2\" by %3 px").arg(caption.objectName, caption.caption).arg(caption.overflow);
+        }
+        found.sort();
+        QVERIFY2(found == clipped, qPrintable(detail.join("; ")));
+    }
+
     // Destroying the window while the port is open must release the port (the device side sees the
     // line hang up) and leave no poll tick behind.
     void destroyWithOpenPort()
@@ -471,5 +590,14 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestForm)
+int main(int argc, char *argv[])
+{
+    // The captions are measured at the resolution of a usual desktop; the offscreen platform
+    // would otherwise take 100 dpi.
+    qputenv("QT_FONT_DPI", "96");
+    QApplication application(argc, argv);
+    installFormFonts();
+    TestForm test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_form.moc"

@@ -144,7 +144,13 @@ else
     pass "the link is removed"
 fi
 
-# The window has no options: it counts as started when it is still running after a second.
+# The version is printed without a display; the window counts as started when it is still
+# running after a second.
+if [ "$("$root/usr/bin/zelvikconfig" --version 2>&1)" = "zelvikconfig $version" ]; then
+    pass "zelvikconfig --version"
+else
+    fail "zelvikconfig --version: $("$root/usr/bin/zelvikconfig" --version 2>&1)"
+fi
 QT_QPA_PLATFORM=offscreen timeout 1 "$root/usr/bin/zelvikconfig" >"$work/app.log" 2>&1
 status=$?
 if [ "$status" -eq 124 ]; then

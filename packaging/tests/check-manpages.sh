@@ -1,10 +1,10 @@
 #!/bin/sh
 # Lints the manual pages, renders the compressed ones the build installs as man(1) does, checks
-# that the simulator's and zelvikctl's pages document exactly the options their --help lists, and
-# that zelvikctl's bash completion loads and completes.
-# Usage: check-manpages.sh SOURCE-DIR BUILT-DIR VERSION SIMULATOR ZELVIKCTL COMPLETION
+# that the window's, the simulator's and zelvikctl's pages document exactly the options their --help
+# lists, and that zelvikctl's bash completion loads and completes.
+# Usage: check-manpages.sh SOURCE-DIR BUILT-DIR VERSION SIMULATOR ZELVIKCTL COMPLETION WINDOW-PROGRAM
 set -u
-src=$1 built=$2 version=$3 sim=$4 ctl=$5 completion=$6
+src=$1 built=$2 version=$3 sim=$4 ctl=$5 completion=$6 app=$7
 . "$(dirname "$0")/lib.sh"
 need groff groff-base
 need man man-db
@@ -63,7 +63,8 @@ fi
 check_options() { # PROGRAM PAGE [COMMAND...]
     program=$1 page=$2
     shift 2
-    help_options=$("$program" --help | grep -oE '^  (-[a-zA-Z], )?--[a-z][a-z-]*' | grep -oE -- '--[a-z][a-z-]*' | sort -u)
+    help_options=$(QT_QPA_PLATFORM=offscreen "$program" --help | grep -oE '^  (-[a-zA-Z?], )?--[a-z][a-z-]*' |
+        grep -oE -- '--[a-z][a-z-]*' | sort -u)
     [ -n "$help_options" ] || fail "no options found in '$program --help'"
     for option in $help_options; do
         escaped=$(printf '%s' "$option" | sed 's/-/\\\\-/g')
@@ -88,6 +89,7 @@ check_options() { # PROGRAM PAGE [COMMAND...]
 }
 check_options "$sim" "$src/zelvik-sensor-sim.1"
 check_options "$ctl" "$src/zelvikctl.1" monitor factory-reset
+check_options "$app" "$src/zelvikconfig.1"
 
 # The completion loads in bash and completes the commands and a setting's arguments.
 completes() { # EXPECTED WORD...

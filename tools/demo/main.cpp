@@ -93,7 +93,7 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("sim-args"), QStringLiteral("Extra options for the simulated sensor."),
                       QStringLiteral("options")});
     parser.process(application);
-    installFontSubstitutes();
+    installFormFonts();
 
     QProcess simulator;
     simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -3,6 +3,7 @@
 // area and of each tab so that the fields show the sensor's answers, and saves the window as the
 // X server shows it (xcb platform, normally under xvfb-run), cropped to the part each picture is
 // about.
+#include "captionfit.h"
 #include "fonts.h"
 #include "mainwindow.h"
 #include "toolsupport.h"
@@ -10,6 +11,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,15 +19,12 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProcess>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QSet>
-#include <QStyle>
-#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -220,44 +219,40 @@ public:
             problem(QStringLiteral("the log has no line with \"%1\"").arg(part));
     }
 
-    // Lists the captions of the visible widgets whose ink does not fit the room their fixed
-    // geometry leaves with the fonts in use, once each. The form places every widget at fixed
-    // coordinates, so a font wider than the one it was drawn with cuts captions off.
+    // Lists the captions of the visible widgets that do not fit the room their fixed geometry
+    // leaves with the fonts in use, once each.
     void reportTextsThatDoNotFit()
     {
-        for (QWidget *w : window.findChildren<QWidget *>()) {
-            if (!w->isVisible() || reported.contains(w->objectName()))
+        for (const ClippedCaption &clipped : clippedCaptions(&window)) {
+            const QWidget *w = window.findChild<QWidget *>(clipped.objectName.section(QLatin1Char('#'), 0, 0));
+            if (!w || !w->isVisible() || reported.contains(clipped.objectName))
                 continue;
-            QString caption;
-            QRect room;
-            if (auto *label = qobject_cast<QLabel *>(w)) {
-                if (label->wordWrap())
-                    continue;
-                caption = label->text();
-                room = label->contentsRect();
-            } else if (auto *button = qobject_cast<QAbstractButton *>(w)) {
-                caption = button->text();
-                QStyleOptionButton option;
-                option.initFrom(button);
-                option.text = caption;
-                const QStyle::SubElement element = qobject_cast<QPushButton *>(w) ? QStyle::SE_PushButtonContents
-                    : qobject_cast<QRadioButton *>(w)                             ? QStyle::SE_RadioButtonContents
-                                                                                  : QStyle::SE_CheckBoxContents;
-                room = button->style()->subElementRect(element, &option, button);
-            } else {
-                continue;
-            }
-            if (caption.isEmpty())
-                continue;
-            const QRect ink = w->fontMetrics().tightBoundingRect(caption);
-            const int overflow = qobject_cast<QPushButton *>(w) ? ink.width() - room.width()
-                                                                 : ink.right() + 1 - room.width();
-            if (overflow <= 0)
-                continue;
-            reported.insert(w->objectName());
-            print(QStringLiteral("Text cut off: %1 \"%2\" needs %3 px more than its %4 px")
-                      .arg(w->objectName(), caption).arg(overflow).arg(room.width()));
+            reported.insert(clipped.objectName);
+            print(QStringLiteral("Text cut off: %1 \"%2\" by %3 px")
+                      .arg(clipped.objectName, clipped.caption).arg(clipped.overflow));
         }
+    }
+
+    // Opens the log pane's context menu and saves the pane with the menu over it, as the X server
+    // shows them (the menu is a window of its own).
+    void shootLogMenu(const QString &file)
+    {
+        auto *pane = widget<QTextEdit>(QStringLiteral("textEditPM"));
+        const QPoint at(pane->viewport()->width() / 2, 40);
+        bool shown = false;
+        QTimer::singleShot(600, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            shown = true;
+            const QRect area = QRect(pane->mapToGlobal(QPoint(0, 0)), pane->size()).united(menu->geometry());
+            save(window.windowHandle()->screen()->grabWindow(0, area.x(), area.y(), area.width(), 260), images.filePath(file));
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, pane->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(pane->viewport(), &event);
+        if (!shown)
+            problem(QStringLiteral("the log pane's context menu did not open"));
     }
 
     void problem(const QString &what)
@@ -307,6 +302,13 @@ void shootTabs(Shooter &s)
     s.expectChecked(QStringLiteral("radioButton_AutoHeat"), true);
     s.expectFilled({"lineEdit_HeatTempHigh", "lineEdit_HeatTempLow", "lineEdit_HeatHumiHigh", "lineEdit_HeatHumiLow"});
     s.saveArea(QStringLiteral("tab-SetHeater.png"), tabArea());
+    // A threshold outside what the field takes is refused with a box, and nothing is sent.
+    s.setIndex(QStringLiteral("comboBox_HeatTemp"), 1);
+    s.setText(QStringLiteral("lineEdit_HeatTempHigh"), QStringLiteral("300"));
+    // The box opens inside the click, so the click must come from the event loop handleBox runs.
+    QTimer::singleShot(0, s.widget<QAbstractButton>(QStringLiteral("pushButton_HeatTemp")), &QAbstractButton::click);
+    s.handleBox(QStringLiteral("box-refused-input.png"), 5000);
+    s.setIndex(QStringLiteral("comboBox_HeatTemp"), 0);
 
     // Select units No.1 and No.3, then read the mode back.
     s.showTab(QStringLiteral("SetWorkMode"));
@@ -381,7 +383,7 @@ int main(int argc, char *argv[])
                              "the xcb platform (this is \"%1\").").arg(QGuiApplication::platformName()));
         return 2;
     }
-    installFontSubstitutes();
+    installFormFonts();
 
     const QDir images(parser.value(imagesOption));
     if (!QDir().mkpath(images.path()) || !QDir().mkpath(QFileInfo(parser.value(mainOption)).absolutePath())) {
@@ -441,6 +443,7 @@ int main(int argc, char *argv[])
         s.setIndex(QStringLiteral("comboBoxSendObject"), 0);
         s.press(QStringLiteral("pushButton_GetSensorData"));
         s.expectLog(QStringLiteral("All Sensor: PM2.5 = "));
+        s.shootLogMenu(QStringLiteral("log-menu.png"));
         s.saveArea(QStringLiteral("top-area.png"),
                    s.area({"groupBox_Com", "label_2", "label_softid", "pushButton_GetInfo", "pushButton_ChangeToModbus_2",
                            "pushButton_SetFactoryConfig", "pushButton_GetSensorData", "comboBoxSendObject",

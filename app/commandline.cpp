@@ -1,0 +1,103 @@
+#include "commandline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+QString text(const char *source)
+{
+    return QCoreApplication::translate("CommandLine", source);
+}
+
+struct Options {
+    QCommandLineOption help;
+    QCommandLineOption version;
+    QCommandLineOption port;
+    QCommandLineOption baud;
+    QCommandLineOption record;
+};
+
+Options describeOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(text("Configures and tests a particulate-matter sensor over a serial port."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  text("Serial port to show in the COM box, e.g. /dev/ttyUSB0."),
+                                  QStringLiteral("path"));
+    const QCommandLineOption baud(QStringLiteral("baud"), text("Baud rate to choose: 4800, 9600 or 19200."),
+                                  QStringLiteral("rate"));
+    const QCommandLineOption record(QStringLiteral("record"),
+                                    text("Append the session record to this file as it happens."),
+                                    QStringLiteral("file"));
+    parser.addOptions({port, baud, record});
+    return {help, version, port, baud, record};
+}
+
+} // namespace
+
+bool asksForTextOnly(const QStringList &arguments)
+{
+    // Not --help-all: the toolkit lists its own options only once the window's application exists.
+    static const QStringList textOptions = {QStringLiteral("-h"), QStringLiteral("--help"), QStringLiteral("-?"),
+                                            QStringLiteral("-v"), QStringLiteral("--version")};
+    const QStringList options = arguments.mid(1); // after the program's name
+    return std::any_of(options.begin(), options.end(),
+                       [](const QString &argument) { return textOptions.contains(argument); });
+}
+
+CommandLine parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const Options options = describeOptions(parser);
+    CommandLine line;
+    // Help and version are answered even beside options this parser does not know, such as the
+    // toolkit's own when no display was there to take them.
+    const bool parsed = parser.parse(arguments);
+    if (parser.isSet(QStringLiteral("help-all"))) {
+        line.action = CommandLine::Action::HelpAll;
+    } else if (parser.isSet(options.help)) {
+        line.action = CommandLine::Action::Help;
+        line.message = parser.helpText();
+    } else if (parser.isSet(options.version)) {
+        line.action = CommandLine::Action::Version;
+        line.message = QCoreApplication::applicationName() + QLatin1Char(' ')
+            + QCoreApplication::applicationVersion() + QLatin1Char('\n');
+    } else if (!parsed) {
+        line.action = CommandLine::Action::Error;
+        line.message = parser.errorText();
+    } else if (!parser.positionalArguments().isEmpty()) {
+        line.action = CommandLine::Action::Error;
+        line.message = text("Unexpected argument: %1").arg(parser.positionalArguments().first());
+    }
+    if (line.action != CommandLine::Action::Run)
+        return line;
+
+    line.port = parser.value(options.port);
+    line.recordFile = parser.value(options.record);
+    if (parser.isSet(options.baud)) {
+        bool ok = false;
+        line.baudRate = parser.value(options.baud).toInt(&ok);
+        if (!ok || line.baudRate <= 0) {
+            line.action = CommandLine::Action::Error;
+            line.message = text("--baud takes a number, not \"%1\"").arg(parser.value(options.baud));
+        }
+    }
+    if (parser.isSet(options.port) && line.port.isEmpty()) {
+        line.action = CommandLine::Action::Error;
+        line.message = text("--port takes the path of a serial port");
+    }
+    return line;
+}
+
+void showHelpWithToolkitOptions(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    describeOptions(parser);
+    parser.process(arguments); // prints the help and ends the process
+    std::exit(EXIT_SUCCESS);
+}

@@ -1,0 +1,27 @@
+#ifndef ZELVIK_COMMANDLINE_H
+#define ZELVIK_COMMANDLINE_H
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for: help, the version, or the window with a port and speed chosen
+// in advance (the operator still presses Open) and a file the session record is appended to.
+struct CommandLine {
+    enum class Action { Run, Help, HelpAll, Version, Error };
+    Action action = Action::Run;
+    QString message; // the help or version text, or what is wrong with the arguments
+    QString port;
+    int baudRate = 0; // 0: the window's own choice
+    QString recordFile;
+};
+
+// True when the arguments ask for help or the version: these need no display, so they are
+// answered before the window's application object, which needs one, is created.
+bool asksForTextOnly(const QStringList &arguments);
+// The arguments as the application object left them (the toolkit's own options removed).
+CommandLine parseCommandLine(const QStringList &arguments);
+// --help-all: the help with the toolkit's own options, which only the parser itself prints; it
+// then ends the process.
+[[noreturn]] void showHelpWithToolkitOptions(const QStringList &arguments);
+
+#endif

@@ -1,0 +1,31 @@
+// The operator's numbers, checked before a command builds its frame: a refused field sends
+// nothing and says, in an information box, which field it was and what it takes.
+#include "mainwindow.h"
+
+#include "inputcheck.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+
+bool MainWindow::inputAccepted(const QLineEdit *edit, const QLabel *caption, Input::Kind kind)
+{
+    if (Input::accepted(kind, edit->text()))
+        return true;
+
+    // The field is named by its caption, without the colon that ends most captions.
+    QString name = caption->text().trimmed();
+    while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
+        name.chop(1);
+    const Input::Range range = Input::range(kind);
+    const QString lowest = QString::number(range.minimum, range.base);
+    const QString highest = QString::number(range.maximum, range.base);
+    const QString takes = range.base == 16
+        ? tr("\"%1\" takes a hexadecimal number from %2 to %3.").arg(name, lowest, highest)
+        : tr("\"%1\" takes a whole number from %2 to %3.").arg(name, lowest, highest);
+    const QString typed = edit->text().trimmed().isEmpty() ? tr("The field is empty.")
+                                                          : tr("\"%1\" is not one.").arg(edit->text());
+    QMessageBox::information(this, tr("Information"), takes + QLatin1Char(' ') + typed + QLatin1Char(' ')
+                                                          + tr("Nothing was sent."));
+    return false;
+}

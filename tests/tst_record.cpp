@@ -1,0 +1,221 @@
+// The session record behind the log pane: what a short session on a pseudo-terminal leaves in
+// "Save log…" and "Save measurements…", and the file --record appends to, which must hold only
+// whole lines when the process is killed in the middle of a session.
+#include "testbytes.h"
+#include "windowfixture.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+
+const QByteArray SensorRequestAvg = hex("000300b4000405fe");
+const QByteArray SensorRequest2 = withCrc("000302b40004");
+const QByteArray Measurement = hex("01 03 08 00 7B 01 C8 03 15 00 00 AF 51");
+const QByteArray SleepRequest = hex("000600a2000029f9");
+
+// One line of the record: the time with milliseconds and offset, what it is, then the payload.
+const QRegularExpression RecordLine(QStringLiteral(
+    "\\A(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(?:Z|[+-]\\d\\d:\\d\\d)) (sent    |received|log     ) (.*)\\z"));
+
+// Waits for the file dialog the action opens, answers it with path and returns once it is gone.
+bool saveThroughDialog(QAction *action, const QString &path)
+{
+    bool answered = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || answered)
+            return;
+        // As the operator does it: the whole path typed into the name field, then Save.
+        dialog->findChild<QLineEdit *>("fileNameEdit")->setText(path);
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        answered = true;
+    });
+    poll.start(20);
+    action->trigger(); // returns once the dialog is closed
+    return answered;
+}
+
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split('\n');
+}
+
+} // namespace
+
+class TstRecord : public WindowFixture
+{
+    Q_OBJECT
+
+private:
+    // Presses the button, checks the request on the line and answers it; waits for the answer's
+    // log lines.
+    void exchange(const QString &button, const QByteArray &request, const QByteArray &reply)
+    {
+        const int lines = logLines().size();
+        QVERIFY(press(button));
+        QCOMPARE(pty->read(request.size()).toHex(' '), request.toHex(' '));
+        if (reply.isEmpty())
+            return;
+        QVERIFY(pty->write(reply));
+        QTRY_VERIFY_WITH_TIMEOUT(logLines().size() >= lines + 2, 2000);
+    }
+
+    QTemporaryDir dir;
+
+private slots:
+    void init() { QVERIFY(openOnPty()); }
+    void cleanup() { closeAll(); }
+
+    // The pane's own entries first, then the two that save the record.
+    void contextMenu()
+    {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto *pane = widget<QTextEdit>("textEditPM");
+        QStringList entries;
+        QTimer::singleShot(100, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            for (QAction *action : menu->actions())
+                entries << (action->isSeparator() ? QString("|") : action->text());
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20), pane->viewport()->mapToGlobal(QPoint(20, 20)));
+        QApplication::sendEvent(pane->viewport(), &event);
+        QVERIFY2(entries.size() > 3, qPrintable(entries.join(", ")));
+        QVERIFY(entries.contains(QString("&Copy\tCtrl+C")) || entries.contains(QString("&Copy")));
+        QCOMPARE(entries.mid(entries.size() - 3), (QStringList{"|", "Save log…", "Save measurements…"}));
+    }
+
+    // A short session saved with "Save log…": the bytes sent and received in the order they went
+    // over the line, the pane's lines exactly as shown, times that never go backwards.
+    void saveLog()
+    {
+        exchange("pushButton_SetSleep", SleepRequest, {});
+        exchange("pushButton_GetSensorData", SensorRequestAvg, Measurement);
+        QVERIFY(set("comboBoxSendObject=2"));
+        exchange("pushButton_GetSensorData", SensorRequest2, Measurement);
+        QVERIFY(press("pushButtonClose"));
+        QVERIFY(press("pushButton_SetSleep")); // not sent: only its pane line is recorded
+
+        const QString path = dir.filePath("session.txt");
+        QVERIFY(saveThroughDialog(window->findChild<QAction *>("actionSaveLog"), path));
+        QStringList lines = fileLines(path);
+        QVERIFY(!lines.isEmpty());
+        QCOMPARE(lines.takeLast(), QString()); // the file ends with a line break
+
+        QStringList traffic;
+        QStringList shown;
+        QString lastTime;
+        for (const QString &line : qAsConst(lines)) {
+            const QRegularExpressionMatch match = RecordLine.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line));
+            const QDateTime time = QDateTime::fromString(match.captured(1), Qt::ISODateWithMs);
+            QVERIFY2(time.isValid(), qPrintable(line));
+            QVERIFY2(lastTime.isEmpty() || QDateTime::fromString(lastTime, Qt::ISODateWithMs) <= time, qPrintable(line));
+            lastTime = match.captured(1);
+            if (match.captured(2).startsWith("log"))
+                shown << match.captured(3);
+            else
+                traffic << match.captured(2).trimmed() + ' ' + match.captured(3);
+        }
+        const QString measurementText = hexText(Measurement).trimmed();
+        QCOMPARE(traffic, (QStringList{"sent " + hexText(SleepRequest).trimmed(), "sent " + hexText(SensorRequestAvg).trimmed(),
+                                       "received " + measurementText, "sent " + hexText(SensorRequest2).trimmed(),
+                                       "received " + measurementText}));
+        QCOMPARE(shown, logLines());
+        QCOMPARE(shown.size(), 5);
+    }
+
+    // "Save measurements…": one CSV row per measurement line, with the unit it came from.
+    void saveMeasurements()
+    {
+        exchange("pushButton_GetSensorData", SensorRequestAvg, Measurement);
+        QVERIFY(set("comboBoxSendObject=2"));
+        exchange("pushButton_GetSensorData", SensorRequest2, Measurement);
+        widget<QAbstractButton>("pushButton")->click(); // "Clear" empties the pane, not the record
+        exchange("pushButton_SetSleep", SleepRequest, {});
+
+        const QString path = dir.filePath("measurements.csv");
+        QVERIFY(saveThroughDialog(window->findChild<QAction *>("actionSaveMeasurements"), path));
+        const QStringList lines = fileLines(path);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(0), QString("time,unit,PM2.5 (µg/m³),PM10 (µg/m³),PM100 (µg/m³)"));
+        const QStringList units = {"Avg", "2"};
+        for (int row = 0; row < 2; ++row) {
+            const QStringList cells = lines.at(row + 1).split(',');
+            QCOMPARE(cells.size(), 5);
+            QVERIFY2(QDateTime::fromString(cells.at(0), Qt::ISODateWithMs).isValid(), qPrintable(cells.at(0)));
+            QCOMPARE(cells.mid(1), (QStringList{units.at(row), "12.3", "45.6", "789"}));
+        }
+        QCOMPARE(lines.at(3), QString());
+    }
+
+    // --record: a window in another process appends its record while it polls the device; killed
+    // without warning, it leaves a file of whole lines.
+    void recordSurvivesKill()
+    {
+        window.reset(); // the terminal is the child's alone
+        const QString path = dir.filePath("record.txt");
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {"--record-child", path, pty->slavePath()});
+        QVERIFY(child.waitForStarted());
+        // Answer every request until the record has grown, then kill the window mid-session.
+        QElapsedTimer clock;
+        clock.start();
+        while (fileLines(path).size() < 60 && clock.elapsed() < 20000) {
+            if (pty->read(8, 200).size() == 8)
+                pty->write(Measurement);
+        }
+        const int before = fileLines(path).size();
+        QCOMPARE(child.state(), QProcess::Running);
+        child.kill(); // SIGKILL: no chance to flush or close anything
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QVERIFY(before >= 60);
+
+        QStringList lines = fileLines(path);
+        QVERIFY(lines.size() >= before && before > 0);
+        QCOMPARE(lines.takeLast(), QString()); // ends with a whole line
+        QSet<QString> kinds;
+        for (const QString &line : qAsConst(lines)) {
+            const QRegularExpressionMatch match = RecordLine.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line));
+            kinds.insert(match.captured(2).trimmed());
+        }
+        QCOMPARE(kinds, (QSet<QString>{"sent", "received", "log"}));
+    }
+};
+
+// The window of recordSurvivesKill: records to the file, opens the terminal and asks for a
+// measurement every 100 ms until it is killed.
+static int recordingWindow(const QString &recordFile, const QString &port)
+{
+    WindowFixture fixture;
+    MainWindow &window = fixture.newWindow();
+    QString error;
+    if (!window.recordTo(recordFile, &error) || !fixture.openPort(port))
+        return 2;
+    QTimer ask;
+    QObject::connect(&ask, &QTimer::timeout, [&] { fixture.press("pushButton_GetSensorData"); });
+    ask.start(100);
+    return QApplication::exec();
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--record-child")
+        return recordingWindow(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    TstRecord test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_record.moc"
