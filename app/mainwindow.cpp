@@ -151,7 +151,7 @@ bool MainWindow::preselect(const QString &port, int baudRate, QString *error)
 
 void MainWindow::appendLog(const QString &line)
 {
-    ui->textEditPM->append(line);
+    ui->textEditPM->appendPlainText(line);
     record.shown(line);
 }
 

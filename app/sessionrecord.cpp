@@ -33,7 +33,7 @@ void SessionRecord::sent(const QByteArray &frame)
 void SessionRecord::received(const QByteArray &block)
 {
     if (!block.isEmpty())
-        add(Kind::Received, formatHexBytes(block).trimmed());
+        add(Kind::Received, logHexBytes(block).trimmed(), formatHexBytes(block).trimmed());
 }
 
 void SessionRecord::shown(const QString &line)
@@ -41,12 +41,15 @@ void SessionRecord::shown(const QString &line)
     add(Kind::Shown, line);
 }
 
-void SessionRecord::add(Kind kind, const QString &text)
+void SessionRecord::add(Kind kind, const QString &text, const QString &fileText)
 {
-    m_entries.append({QDateTime::currentDateTime(), kind, text});
+    const Entry entry{QDateTime::currentDateTime(), kind, text};
+    m_entries.append(entry);
+    if (m_entries.size() > MaxEntries)
+        m_entries.removeFirst();
     if (!m_file)
         return;
-    const QByteArray line = format(m_entries.last()).toUtf8() + '\n';
+    const QByteArray line = format({entry.time, kind, fileText.isNull() ? text : fileText}).toUtf8() + '\n';
     if (m_file->write(line) != line.size() || !m_file->flush()) {
         qWarning("The session record stopped: %s: %s", qPrintable(m_file->fileName()),
                  qPrintable(m_file->errorString()));

@@ -13,7 +13,9 @@
 // The evidence of a session at the bench: every frame written to the port, every block read from
 // it and every line the log pane showed, in order, each with its time to the millisecond. It lives
 // as long as the window (the pane's "Clear" does not touch it) and can also be appended to a file
-// as it happens, line by line, for long unattended runs.
+// as it happens, line by line, for long unattended runs. In memory it keeps the most recent
+// MaxEntries entries, a long block shortened as the pane shows it, so a flood cannot fill memory;
+// the file gets everything.
 class SessionRecord
 {
 public:
@@ -31,6 +33,8 @@ public:
         QString pm10;
         QString pm100;
     };
+
+    static constexpr int MaxEntries = 15000; // three for each of the pane's 5,000 lines
 
     void sent(const QByteArray &frame);
     void received(const QByteArray &block);
@@ -54,7 +58,7 @@ public:
     bool saveMeasurements(const QString &path, QString *error) const;
 
 private:
-    void add(Kind kind, const QString &text);
+    void add(Kind kind, const QString &text, const QString &fileText = QString());
 
     QList<Entry> m_entries;
     std::unique_ptr<QFile> m_file;

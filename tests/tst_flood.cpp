@@ -39,7 +39,7 @@ private slots:
         std::atomic<qint64> written{0};
         std::thread writer([&] {
             std::mt19937 random(7);
-            QByteArray chunk(16384, '\0');
+            QByteArray chunk(4096, '\0');
             while (!stop) {
                 for (char &byte : chunk)
                     byte = char(random());

@@ -41,7 +41,7 @@ struct FormWidget {
 // In creation order within each parent.
 const FormWidget kForm[] = {
     {"centralWidget", "QWidget", "MainWindow", -1, 0, 0, 0, 0, "", nullptr, nullptr},
-    {"textEditPM", "QTextEdit", "centralWidget", 10, 90, 571, 591, 'A', kS12, "", nullptr},
+    {"textEditPM", "QPlainTextEdit", "centralWidget", 10, 90, 571, 591, 'A', kS12, "", nullptr},
     {"label_2", "QLabel", "centralWidget", 760, 30, 71, 31, 'A', kS12, "DeviceID：", nullptr},
     {"label_3", "QLabel", "centralWidget", 996, 30, 121, 31, 'A', kS12, "FirmwareID:", nullptr},
     {"label_softid", "QLabel", "centralWidget", 1116, 34, 121, 21, 'A', kS12, "Firmware ID", nullptr},
@@ -216,7 +216,7 @@ QString mainText(const QWidget *widget)
 {
     if (auto *combo = qobject_cast<const QComboBox *>(widget))
         return comboItems(combo).join(QLatin1Char('|'));
-    if (auto *edit = qobject_cast<const QTextEdit *>(widget))
+    if (auto *edit = qobject_cast<const QPlainTextEdit *>(widget))
         return edit->toPlainText();
     return widget->property(qobject_cast<const QGroupBox *>(widget) ? "title" : "text").toString();
 }
@@ -524,7 +524,7 @@ private slots:
     void logPaneReadOnly()
     {
         MainWindow window;
-        auto *pane = window.findChild<QTextEdit *>(QStringLiteral("textEditPM"));
+        auto *pane = window.findChild<QPlainTextEdit *>(QStringLiteral("textEditPM"));
         pane->setPlainText(QStringLiteral("01 03 02 00 0a "));
         QTest::keyClicks(pane, QStringLiteral("hello typed"));
         QTest::keyClick(pane, Qt::Key_Backspace);

@@ -1,6 +1,7 @@
 // The session record behind the log pane: what a short session on a pseudo-terminal leaves in
 // "Save log…" and "Save measurements…", and the file --record appends to, which must hold only
 // whole lines when the process is killed in the middle of a session.
+#include "sessionrecord.h"
 #include "testbytes.h"
 #include "windowfixture.h"
 
@@ -76,7 +77,7 @@ private slots:
     {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        auto *pane = widget<QTextEdit>("textEditPM");
+        auto *pane = widget<QPlainTextEdit>("textEditPM");
         QStringList entries;
         QTimer::singleShot(100, [&] {
             auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
@@ -155,6 +156,25 @@ private slots:
             QCOMPARE(cells.mid(1), (QStringList{units.at(row), "12.3", "45.6", "789"}));
         }
         QCOMPARE(lines.at(3), QString());
+    }
+
+    // In memory the record keeps the newest entries, a long block shortened as the pane shows it,
+    // so a flood cannot fill memory; the file gets everything.
+    void boundedInMemory()
+    {
+        SessionRecord record;
+        const QString path = dir.filePath("all.txt");
+        QVERIFY(record.appendTo(path, nullptr));
+        const QByteArray flood(300, '\x55');
+        record.received(flood);
+        QVERIFY2(record.entries().first().text.endsWith("(44 more bytes)"), qPrintable(record.entries().first().text));
+        for (int i = 0; i < SessionRecord::MaxEntries; ++i)
+            record.shown(QString::number(i));
+        QCOMPARE(record.entries().size(), SessionRecord::MaxEntries);
+        QCOMPARE(record.entries().first().text, QStringLiteral("0"));
+        const QStringList lines = fileLines(path);
+        QCOMPARE(lines.size(), SessionRecord::MaxEntries + 2); // the block, the lines, the end
+        QVERIFY(lines.first().endsWith(hexText(flood).trimmed()));
     }
 
     // --record: a window in another process appends its record while it polls the device; killed

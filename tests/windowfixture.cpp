@@ -105,7 +105,7 @@ QStringList WindowFixture::values(const QStringList &nameValues) const
 
 QStringList WindowFixture::logLines() const
 {
-    return widget<QTextEdit>(QStringLiteral("textEditPM"))->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return widget<QPlainTextEdit>(QStringLiteral("textEditPM"))->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 bool WindowFixture::waitTicks(int count)

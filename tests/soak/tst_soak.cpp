@@ -177,7 +177,7 @@ private:
     void setIndex(const char *name, int index) { widget<QComboBox>(name)->setCurrentIndex(index); }
     void setChecked(const char *name, bool on) { widget<QAbstractButton>(name)->setChecked(on); }
     QString valueOf(const QString &name) const;
-    QString logText() const { return widget<QTextEdit>("textEditPM")->toPlainText(); }
+    QString logText() const { return widget<QPlainTextEdit>("textEditPM")->toPlainText(); }
 
     quint32 seed = 1;
     std::mt19937 random;

@@ -17,7 +17,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QTabWidget>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <cstdio>
@@ -66,7 +66,7 @@ int runScripted(MainWindow &window, const QString &screenshot)
                    window.findChild<QLineEdit *>(QStringLiteral("lineEdit_Temp"))->text(),
                    window.findChild<QLineEdit *>(QStringLiteral("lineEdit_Humi"))->text()));
     print(QStringLiteral("Log:"));
-    print(window.findChild<QTextEdit *>(QStringLiteral("textEditPM"))->toPlainText());
+    print(window.findChild<QPlainTextEdit *>(QStringLiteral("textEditPM"))->toPlainText());
     press(window, "pushButtonClose", 0);
     return saved ? 0 : 1;
 }

@@ -27,7 +27,7 @@
 #include <QSet>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <QWindow>
 
@@ -215,7 +215,7 @@ public:
 
     void expectLog(const QString &part)
     {
-        if (!widget<QTextEdit>(QStringLiteral("textEditPM"))->toPlainText().contains(part))
+        if (!widget<QPlainTextEdit>(QStringLiteral("textEditPM"))->toPlainText().contains(part))
             problem(QStringLiteral("the log has no line with \"%1\"").arg(part));
     }
 
@@ -237,7 +237,7 @@ public:
     // shows them (the menu is a window of its own).
     void shootLogMenu(const QString &file)
     {
-        auto *pane = widget<QTextEdit>(QStringLiteral("textEditPM"));
+        auto *pane = widget<QPlainTextEdit>(QStringLiteral("textEditPM"));
         const QPoint at(pane->viewport()->width() / 2, 40);
         bool shown = false;
         QTimer::singleShot(600, [&] {
@@ -472,7 +472,7 @@ int main(int argc, char *argv[])
             s.press(QStringLiteral("pushButton"), 200);
             s.press(QStringLiteral("pushButtonOpen"), 300);
             s.setIndex(QStringLiteral("comboBoxSendObject"), 0);
-            const auto *log = s.widget<QTextEdit>(QStringLiteral("textEditPM"));
+            const auto *log = s.widget<QPlainTextEdit>(QStringLiteral("textEditPM"));
             for (int i = 0; i < 12; ++i) {
                 s.press(QStringLiteral("pushButton_GetSensorData"), 1100);
                 const QString text = log->toPlainText();
