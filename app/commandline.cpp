@@ -19,6 +19,7 @@ struct Options {
     QCommandLineOption port;
     QCommandLineOption baud;
     QCommandLineOption record;
+    QCommandLineOption localEcho;
 };
 
 Options describeOptions(QCommandLineParser &parser)
@@ -34,8 +35,11 @@ Options describeOptions(QCommandLineParser &parser)
     const QCommandLineOption record(QStringLiteral("record"),
                                     text("Append the session record to this file as it happens."),
                                     QStringLiteral("file"));
-    parser.addOptions({port, baud, record});
-    return {help, version, port, baud, record};
+    const QCommandLineOption localEcho(QStringLiteral("local-echo"),
+                                       text("The adapter echoes what it sends: drop that copy of each request "
+                                            "(remembered for the next start)."));
+    parser.addOptions({port, baud, record, localEcho});
+    return {help, version, port, baud, record, localEcho};
 }
 
 } // namespace
@@ -79,6 +83,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
 
     line.port = parser.value(options.port);
     line.recordFile = parser.value(options.record);
+    line.localEcho = parser.isSet(options.localEcho);
     if (parser.isSet(options.baud)) {
         bool ok = false;
         line.baudRate = parser.value(options.baud).toInt(&ok);

@@ -13,6 +13,7 @@ struct CommandLine {
     QString port;
     int baudRate = 0; // 0: the window's own choice
     QString recordFile;
+    bool localEcho = false;
 };
 
 // True when the arguments ask for help or the version: these need no display, so they are

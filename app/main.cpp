@@ -18,6 +18,7 @@ int main(int argc, char *argv[])
         application = std::make_unique<QCoreApplication>(argc, argv);
     else
         application = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Zelvik"));
     QCoreApplication::setApplicationName(QStringLiteral("zelvikconfig"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZELVIK_VERSION));
 
@@ -47,6 +48,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "zelvikconfig: --record %s: %s\n", qPrintable(line.recordFile), qPrintable(error));
         return 1;
     }
+    if (line.localEcho || MainWindow::rememberedLocalEcho())
+        window.setLocalEcho(true);
     window.show();
     return QApplication::exec();
 }

@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSerialPortInfo>
+#include <QSettings>
 #include <QShortcut>
 
 // Shown as the last line of the About box.
@@ -40,6 +41,17 @@ MainWindow::MainWindow(QWidget *parent)
     QMenu *aboutMenu = ui->menuBar->addMenu(tr("&About"));
     aboutMenu->addAction(aboutAction);
 
+    localEchoAction = new QAction(tr("Local echo"), this);
+    localEchoAction->setObjectName(QStringLiteral("actionLocalEcho"));
+    localEchoAction->setCheckable(true);
+    localEchoAction->setToolTip(tr("Drop the copy of each request that the adapter echoes back "
+                                   "(RS-485 adapters that hear themselves, loopback plugs)"));
+    connect(localEchoAction, &QAction::toggled, this, &MainWindow::setLocalEcho);
+    auto *optionsMenu = new QMenu(tr("&Options"), ui->menuBar);
+    optionsMenu->setToolTipsVisible(true);
+    optionsMenu->addAction(localEchoAction);
+    ui->menuBar->insertMenu(aboutMenu->menuAction(), optionsMenu);
+
     ui->pushButton_SetID->setVisible(false);
 
     // Withdraw "Transmission" and then "GetAllSelfTest"; their pages stay alive, hidden.
@@ -67,6 +79,22 @@ MainWindow::~MainWindow()
         pollTimerId = -1;
     }
     delete ui;
+}
+
+namespace {
+const QString LocalEchoKey = QStringLiteral("localEcho");
+}
+
+void MainWindow::setLocalEcho(bool on)
+{
+    localEchoAction->setChecked(on); // does nothing when it already is
+    localEcho.flush();
+    QSettings().setValue(LocalEchoKey, on);
+}
+
+bool MainWindow::rememberedLocalEcho()
+{
+    return QSettings().value(LocalEchoKey, false).toBool();
 }
 
 void MainWindow::About()
@@ -246,6 +274,8 @@ bool MainWindow::writeFrame(const QByteArray &frame)
         return false;
     }
     record.sent(frame);
+    if (localEchoAction->isChecked())
+        localEcho.sent(frame);
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include "framer.h"
 #include "inputcheck.h"
+#include "localecho.h"
 #include "pendingreplies.h"
 #include "sessionrecord.h"
 
@@ -15,6 +16,7 @@ namespace Ui {
 class MainWindow;
 }
 
+class QAction;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
@@ -35,6 +37,10 @@ public:
     bool preselect(const QString &port, int baudRate, QString *error);
     // Appends the session record to the file at path as it happens.
     bool recordTo(const QString &path, QString *error);
+    // For adapters that echo what they send: the copy of each request that comes back right after
+    // it was written is dropped before the reply is read. The choice is remembered.
+    void setLocalEcho(bool on);
+    static bool rememberedLocalEcho();
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -134,6 +140,8 @@ private:
     QPointer<QMessageBox> infoBox;
     QString openedPort; // as the operator chose it, for the messages about it
     SessionRecord record;
+    QAction *localEchoAction = nullptr;
+    LocalEcho localEcho;
 };
 
 #endif

@@ -49,7 +49,10 @@ void MainWindow::timerEvent(QTimerEvent *event)
         appendLog(tr("%1 bytes of unframed input dropped: more arrived than one poll takes")
                       .arg(bytes.size() - MaxBytesPerPoll + framer.buffered()));
         framer.clear();
+        localEcho.flush();
         bytes = bytes.right(MaxBytesPerPoll);
+    } else if (localEchoAction->isChecked()) {
+        bytes = localEcho.filter(bytes);
     }
 
     const qint64 now = clock.elapsed();
@@ -274,6 +277,7 @@ void MainWindow::dropQueries()
 {
     pendingReplies.clearQueries();
     framer.clear();
+    localEcho.flush();
     if (pendingReplies.pendingBaudrate != 0) {
         pendingReplies.pendingBaudrate = 0;
         appendLog(tr("GetBaudrate stopped: the port was closed"));

@@ -373,13 +373,17 @@ private slots:
                 QCOMPARE(button->isEnabled(), button->objectName() != QLatin1String("pushButtonClose"));
         }
 
-        // Menu bar: one menu "&About" with one entry "&About"; tool bar: a single separator.
+        // Menu bar: "&Options" with the unticked "Local echo", then "&About" with one entry "&About";
+        // tool bar: a single separator.
         QCOMPARE(window.menuBar(), window.findChild<QMenuBar *>(QStringLiteral("menuBar")));
         const QList<QAction *> menus = window.menuBar()->actions();
-        QCOMPARE(menus.size(), 1);
-        QCOMPARE(menus.first()->text(), QStringLiteral("&About"));
-        QVERIFY(menus.first()->menu());
-        const QList<QAction *> entries = menus.first()->menu()->actions();
+        QCOMPARE(menus.size(), 2);
+        QCOMPARE(menus.at(0)->text(), QStringLiteral("&Options"));
+        QCOMPARE(menus.at(0)->menu()->actions().size(), 1);
+        QCOMPARE(menus.at(0)->menu()->actions().first()->text(), QStringLiteral("Local echo"));
+        QVERIFY(!menus.at(0)->menu()->actions().first()->isChecked());
+        QCOMPARE(menus.at(1)->text(), QStringLiteral("&About"));
+        const QList<QAction *> entries = menus.at(1)->menu()->actions();
         QCOMPARE(entries.size(), 1);
         QCOMPARE(entries.first()->text(), QStringLiteral("&About"));
         auto *toolBar = window.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
@@ -394,7 +398,7 @@ private slots:
     {
         MainWindow window;
         window.show();
-        QAction *entry = window.menuBar()->actions().first()->menu()->actions().first();
+        QAction *entry = window.menuBar()->actions().last()->menu()->actions().first();
         ModalCloser closer(50);
         entry->trigger(); // returns once the closer has dismissed the box
         QCOMPARE(closer.count(), 1);

@@ -56,6 +56,8 @@ class ReceiveTest : public WindowFixture
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); } // settings of this run only
+
     void init()
     {
         QVERIFY(openOnPty());
@@ -244,6 +246,37 @@ private slots:
         QCOMPARE(logLines().filter(QRegularExpression("^Device change")),
                  (QStringList{"Device change to MODBUS!", "Device change to FactoryConfig!"}));
         QCOMPARE(logLines().filter("CRC mismatch").size(), 1);
+    }
+
+    // An adapter that echoes every request: with local echo on, queries and writes work and no
+    // confirmation appears that no device sent; off, the copy of a write passes for one.
+    void localEcho()
+    {
+        const QByteArray change = hex("00 06 00 B1 00 03 98 3D");
+        QCOMPARE(request("pushButton_ChangeToModbus"), change);
+        QVERIFY(pty->write(change)); // the adapter's copy, no device
+        QTRY_COMPARE_WITH_TIMEOUT(closer->count(), 1, Wait);
+
+        auto *option = window->findChild<QAction *>("actionLocalEcho");
+        option->trigger();
+        QVERIFY(MainWindow::rememberedLocalEcho());
+        QCOMPARE(request("pushButton_ChangeToModbus"), change);
+        QVERIFY(pty->write(change));
+        QVERIFY(waitTicks(3));
+        QCOMPARE(closer->count(), 1);
+        QCOMPARE(request("pushButton_ChangeToModbus"), change);
+        QVERIFY(pty->write(change + change)); // the copy, then the device's own echo
+        QTRY_COMPARE_WITH_TIMEOUT(closer->count(), 2, Wait);
+
+        // Two queries written back to back: both copies come back before both replies.
+        QVERIFY(waitTicks(1) && press("pushButton_GetSensorData") && press("pushButton_GetTempHumi"));
+        const QByteArray requests = pty->read(16, Wait);
+        QVERIFY(pty->write(requests + Measurement + TempReply));
+        QTRY_COMPARE_WITH_TIMEOUT(values({"lineEdit_Temp=", "lineEdit_Humi="}), (QStringList{"lineEdit_Temp=23", "lineEdit_Humi=45"}), Wait);
+        QVERIFY(logLines().contains("All Sensor: " + MeasurementValues));
+        QCOMPARE(logLines().filter(QRegularExpression("^(Unframed|Reply refused|No answer)")), QStringList());
+        option->trigger();
+        QVERIFY(!MainWindow::rememberedLocalEcho());
     }
 
     void probeWalksDownWithoutAnswer()
