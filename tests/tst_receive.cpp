@@ -158,6 +158,12 @@ private slots:
         for (int i = 0; i < lines.size(); ++i)
             QVERIFY2(notes.at(i).contains(lines.at(i)), qPrintable(notes.at(i)));
         QVERIFY(pendingReplies.queries.isEmpty());
+
+        // The next query's answer fills its own fields only.
+        QCOMPARE(request("pushButton_GetDeviceAddr"), ProbeRequest);
+        QVERIFY(sendOnNextTick(readReply("00 07")));
+        QTRY_COMPARE_WITH_TIMEOUT(value("lineEdit_DeviceAddr"), QStringLiteral("7"), Wait);
+        QCOMPARE(values({"lineEdit_Temp=", "lineEdit_Humi="}), (QStringList{"lineEdit_Temp=", "lineEdit_Humi="}));
     }
 
     // Two queries pressed together, both replies in one poll: each goes to its own query, and the
@@ -320,17 +326,33 @@ private slots:
         QCOMPARE(pty->baudRate(), 2400);
     }
 
-    // Closing the port stops the probe; one pressed while the port is closed never starts.
+    // Closing the port, or unplugging its adapter, stops the probe; one pressed while the port is
+    // closed never starts.
+    void probeEndsWithThePort_data()
+    {
+        QTest::addColumn<bool>("unplug");
+        QTest::newRow("closed") << false;
+        QTest::newRow("unplugged") << true;
+    }
+
     void probeEndsWithThePort()
     {
+        QFETCH(bool, unplug);
         QVERIFY(waitTicks(1));
         QVERIFY(press("pushButton_GetBaudrate"));
         QTRY_COMPARE_WITH_TIMEOUT(pty->baudRate(), 9600, Wait);
-        QVERIFY(press("pushButtonClose"));
-        QCOMPARE(logLines().last(), QStringLiteral("GetBaudrate stopped: the port was closed"));
+        if (unplug) {
+            pty = std::make_unique<PtyPair>(); // the old terminal's device end is gone
+            QTRY_VERIFY_WITH_TIMEOUT(!WindowProbe::serial(*window).isOpen(), Wait);
+            widget<QComboBox>("comboBoxCOM")->setEditText(pty->slavePath());
+        } else {
+            QVERIFY(press("pushButtonClose"));
+        }
+        QVERIFY(logLines().contains(QStringLiteral("GetBaudrate stopped: the port was closed")));
         QVERIFY(press("pushButton_GetBaudrate"));
         QCOMPARE(logLines().last(), QStringLiteral("Request not sent: the port is not open."));
         QVERIFY(press("pushButtonOpen"));
+        QVERIFY(WindowProbe::serial(*window).isOpen());
         pty->readFor(100);
         QTest::qWait(1500);
         QCOMPARE(pty->baudRate(), 9600);
