@@ -2,7 +2,7 @@
 
 #include "commandframes.h"
 #include "frames.h"
-#include "inputranges.h"
+#include "inputcheck.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -109,9 +109,11 @@ int checkedNumber(const QString &text, int low, int high, const QString &what)
     return int(*value);
 }
 
-int checkedNumber(const QString &text, InputRange::Range range, const QString &what)
+// The same bounds as the window's fields.
+int checkedNumber(const QString &text, Input::Kind kind, const QString &what)
 {
-    return checkedNumber(text, range.low, range.high, what);
+    const Input::Range range = Input::range(kind);
+    return checkedNumber(text, range.minimum, range.maximum, what);
 }
 
 // "avg" for the average of the units, or a unit number 1 to 4.
@@ -207,7 +209,7 @@ void parseGet(Invocation &inv, const QStringList &args)
 
 void parseSet(Invocation &inv, const QStringList &args)
 {
-    using namespace InputRange;
+    using Input::Kind;
     if (args.isEmpty())
         throw Refusal{QStringLiteral("set needs a setting")};
     const QString &setting = args.first();
@@ -220,13 +222,13 @@ void parseSet(Invocation &inv, const QStringList &args)
     if (setting == QLatin1String("address")) {
         expectCount(a, 1, QStringLiteral("set address N"));
         inv.topic = Topic::Address;
-        inv.values << checkedNumber(a.at(0), Address, QStringLiteral("address"));
+        inv.values << checkedNumber(a.at(0), Kind::DeviceAddress, QStringLiteral("address"));
         request = Commands::setDeviceAddress(QString::number(inv.values.at(0), 16));
     } else if (setting == QLatin1String("clean")) {
         expectCount(a, 2, QStringLiteral("set clean DURATION INTERVAL"));
         inv.topic = Topic::Clean;
-        inv.values << checkedNumber(a.at(0), CleanDuration, QStringLiteral("cleaning duration"))
-                   << checkedNumber(a.at(1), CleanInterval, QStringLiteral("cleaning interval"));
+        inv.values << checkedNumber(a.at(0), Kind::CleaningTime, QStringLiteral("cleaning duration"))
+                   << checkedNumber(a.at(1), Kind::CleaningTime, QStringLiteral("cleaning interval"));
         request = Commands::setAutoClean(number(inv.values.at(0)), number(inv.values.at(1)));
     } else if (setting == QLatin1String("heat-mode")) {
         expectCount(a, 1, QStringLiteral("set heat-mode auto|on|off"));
@@ -242,7 +244,7 @@ void parseSet(Invocation &inv, const QStringList &args)
     } else if (setting == QLatin1String("temp-thresholds") || setting == QLatin1String("humi-thresholds")) {
         const bool temp = setting.startsWith(QLatin1String("temp"));
         expectCount(a, 2, QStringLiteral("set %1 HIGH LOW").arg(setting));
-        const Range range = temp ? TempThreshold : HumiThreshold;
+        const Kind range = temp ? Kind::Temperature : Kind::Humidity;
         inv.topic = temp ? Topic::TempThresholds : Topic::HumiThresholds;
         inv.values << checkedNumber(a.at(0), range, QStringLiteral("high threshold"))
                    << checkedNumber(a.at(1), range, QStringLiteral("low threshold"));
@@ -270,8 +272,8 @@ void parseSet(Invocation &inv, const QStringList &args)
         inv.topic = Topic::Calibration;
         inv.unit = unitIndex(a.at(0));
         inv.range = rangeIndex(a.at(1));
-        inv.values << checkedNumber(a.at(2), CalibrationZero, QStringLiteral("zero offset"))
-                   << checkedNumber(a.at(3), CalibrationFactor, QStringLiteral("calibration factor"));
+        inv.values << checkedNumber(a.at(2), Kind::ZeroOffset, QStringLiteral("zero offset"))
+                   << checkedNumber(a.at(3), Kind::RatioFactor, QStringLiteral("calibration factor"));
         request = Commands::calibrationSet(inv.unit, inv.range, number(inv.values.at(0)), number(inv.values.at(1)));
     } else if (setting == QLatin1String("baud")) {
         expectCount(a, 1, QStringLiteral("set baud RATE"));
@@ -359,7 +361,7 @@ void parseCommand(Invocation &inv, const QString &name, const QStringList &args)
         expectCount(args, 1, QStringLiteral("clean-now SECONDS"));
         inv.topic = Topic::CleanNow;
         inv.write = true;
-        inv.values << checkedNumber(args.first(), InputRange::CleanDuration, QStringLiteral("cleaning duration"));
+        inv.values << checkedNumber(args.first(), Input::Kind::CleaningTime, QStringLiteral("cleaning duration"));
         inv.requests << addressed(o, Commands::manualClean(QString::number(inv.values.first())));
     } else if (name == QLatin1String("sleep") || name == QLatin1String("wake")) {
         expectCount(args, 0, name);
