@@ -19,9 +19,7 @@ void MainWindow::on_pushButton_GetSensorData_clicked()
 
 void MainWindow::on_pushButton_GetDeviceAddr_clicked()
 {
-    ui->lineEdit_DeviceAddr->setText(QString());
-    const QByteArray frame = Commands::getDeviceAddress();
-    queryAndEcho(Query::pendingModbusAddr, frame);
+    emptyAndQuery({ui->lineEdit_DeviceAddr}, Query::pendingModbusAddr, Commands::getDeviceAddress());
 }
 
 void MainWindow::on_pushButton_SetDeviceAddr_clicked()

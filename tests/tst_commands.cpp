@@ -40,12 +40,12 @@ private:
     bool isClosedState() const
     {
         return widget<QAbstractButton>("pushButtonOpen")->isEnabled()
-            && !widget<QAbstractButton>("pushButtonClose")->isEnabled() && WindowProbe::pollTimerId(*window) == -1;
+            && !widget<QAbstractButton>("pushButtonClose")->isEnabled() && !WindowProbe::polling(*window);
     }
     bool isOpenState() const
     {
         return !widget<QAbstractButton>("pushButtonOpen")->isEnabled()
-            && widget<QAbstractButton>("pushButtonClose")->isEnabled() && WindowProbe::pollTimerId(*window) != -1
+            && widget<QAbstractButton>("pushButtonClose")->isEnabled() && WindowProbe::polling(*window)
             && WindowProbe::serial(*window).isOpen();
     }
     // The one log line, which must start with or contain these texts.

@@ -368,7 +368,7 @@ private:
     // window in two different ticks.
     bool pressAfterTick(const QString &action)
     {
-        if (WindowProbe::pollTimerId(*window) != -1 && waitTicks(1))
+        if (WindowProbe::polling(*window) && waitTicks(1))
             QTest::qWait(100);
         return press(action);
     }

@@ -350,7 +350,7 @@ private slots:
             QCOMPARE(tabs->indexOf(window.findChild<QWidget *>(QLatin1String(page))), -1);
 
         QVERIFY(window.findChild<QWidget *>(QStringLiteral("pushButton_SetID"))->isHidden());
-        QCOMPARE(WindowProbe::pollTimerId(window), -1);
+        QVERIFY(!WindowProbe::polling(window));
         QVERIFY(!WindowProbe::serial(window).isOpen());
 
         // The port list is what the system reported, in its order; only the port combo is editable.
@@ -515,7 +515,7 @@ private slots:
         QVERIFY(window.preselect("/dev/serial/by-id/usb-FTDI-if00-port0", 19200, &error));
         QCOMPARE(window.findChild<QComboBox *>("comboBoxCOM")->currentText(), QString("/dev/serial/by-id/usb-FTDI-if00-port0"));
         QCOMPARE(window.findChild<QComboBox *>("comboBox_BoudRate")->currentText(), QString("19200"));
-        QVERIFY(!WindowProbe::serial(window).isOpen() && WindowProbe::pollTimerId(window) == -1);
+        QVERIFY(!WindowProbe::serial(window).isOpen() && !WindowProbe::polling(window));
 
         window.show();
         QApplication::setActiveWindow(&window);
@@ -584,7 +584,7 @@ private slots:
     void destroyWithOpenPort()
     {
         QVERIFY(openOnPty());
-        QVERIFY(WindowProbe::pollTimerId(*window) != -1);
+        QVERIFY(WindowProbe::polling(*window));
         QVERIFY(!widget("pushButtonOpen")->isEnabled() && widget("pushButtonClose")->isEnabled());
         QVERIFY(!pty->slaveClosed());
 
