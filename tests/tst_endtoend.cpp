@@ -210,10 +210,6 @@ private slots:
         QTest::addColumn<QStringList>("expected"); // "name=value"
         QTest::addColumn<QStringList>("lines");    // log lines that must appear, in this order
         QTest::addColumn<QString>("forbidden");    // a pattern no log line may match
-        const QString measurement = QStringLiteral("^All Sensor: PM2\\.5 = ");
-        QTest::newRow("identity and measurement")
-            << QStringList() << QStringList{"pushButton_GetInfo", "pushButton_GetSensorData"}
-            << QStringList{"Edit_DeviceID=1234-abcd", "label_softid=1-3--2"} << QStringList{measurement} << "^No answer";
         QTest::newRow("protocol switch and temperature")
             << QStringList{"--split"} << QStringList{"pushButton_ChangeToModbus", "pushButton_GetTempHumi"}
             << QStringList{"lineEdit_Temp=23", "lineEdit_Humi=45"} << QStringList{"^Device change to MODBUS!$"} << "^No answer";

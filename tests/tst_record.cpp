@@ -131,7 +131,6 @@ private slots:
                                        "received " + measurementText, "sent " + hexText(SensorRequest2).trimmed(),
                                        "received " + measurementText}));
         QCOMPARE(shown, logLines());
-        QCOMPARE(shown.size(), 5);
     }
 
     // "Save measurements…": one CSV row per measurement line, with the unit it came from.
