@@ -53,6 +53,8 @@ void MainWindow::on_pushButton_GetBaudrate_clicked()
     sendQuery(Query::pendingBaudrate, Commands::getDeviceAddress());
 }
 
+// The form has no button of this name, so only a call by name reaches this slot; it runs the
+// probe as GetBaudrate does.
 void MainWindow::on_pushButtonTestBoudrate_clicked()
 {
     on_pushButton_GetBaudrate_clicked();
