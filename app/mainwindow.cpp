@@ -19,7 +19,7 @@
 static const QString buildDate = QStringLiteral("2017.9.18");
 
 namespace {
-constexpr qint64 ReadBufferSize = 64 * 1024;
+constexpr qint64 ReadBufferSize = qint64(64) * 1024;
 }
 
 MainWindow::MainWindow(QWidget *parent)

@@ -123,20 +123,20 @@ private slots:
         using K = Input::Kind;
         const struct {
             K kind;
-            const char *text;
             int value;
+            const char *text;
         } rows[] = {
-            {K::DeviceAddress, "1", 1}, {K::DeviceAddress, " FF ", 255}, {K::DeviceAddress, "0", Refused},
-            {K::DeviceAddress, "100", Refused}, {K::DeviceAddress, "1g", Refused},
-            {K::CleaningTime, "0", 0}, {K::CleaningTime, "255", 255}, {K::CleaningTime, "-1", Refused},
-            {K::CleaningTime, "256", Refused}, {K::CleaningTime, "1.5", Refused}, {K::CleaningTime, "", Refused},
-            {K::Temperature, "-128", -128}, {K::Temperature, "127", 127}, {K::Temperature, "-129", Refused},
-            {K::Temperature, "128", Refused},
-            {K::Humidity, "0", 0}, {K::Humidity, "100", 100}, {K::Humidity, "-1", Refused}, {K::Humidity, "101", Refused},
-            {K::ZeroOffset, "-255", -255}, {K::ZeroOffset, " +255", 255}, {K::ZeroOffset, "-256", Refused},
-            {K::ZeroOffset, "256", Refused},
-            {K::RatioFactor, "10", 10}, {K::RatioFactor, "250", 250}, {K::RatioFactor, "9", Refused},
-            {K::RatioFactor, "251", Refused}, {K::RatioFactor, "1e2", Refused},
+            {K::DeviceAddress, 1, "1"}, {K::DeviceAddress, 255, " FF "}, {K::DeviceAddress, Refused, "0"},
+            {K::DeviceAddress, Refused, "100"}, {K::DeviceAddress, Refused, "1g"},
+            {K::CleaningTime, 0, "0"}, {K::CleaningTime, 255, "255"}, {K::CleaningTime, Refused, "-1"},
+            {K::CleaningTime, Refused, "256"}, {K::CleaningTime, Refused, "1.5"}, {K::CleaningTime, Refused, ""},
+            {K::Temperature, -128, "-128"}, {K::Temperature, 127, "127"}, {K::Temperature, Refused, "-129"},
+            {K::Temperature, Refused, "128"},
+            {K::Humidity, 0, "0"}, {K::Humidity, 100, "100"}, {K::Humidity, Refused, "-1"}, {K::Humidity, Refused, "101"},
+            {K::ZeroOffset, -255, "-255"}, {K::ZeroOffset, 255, " +255"}, {K::ZeroOffset, Refused, "-256"},
+            {K::ZeroOffset, Refused, "256"},
+            {K::RatioFactor, 10, "10"}, {K::RatioFactor, 250, "250"}, {K::RatioFactor, Refused, "9"},
+            {K::RatioFactor, Refused, "251"}, {K::RatioFactor, Refused, "1e2"},
         };
         for (const auto &row : rows)
             QTest::addRow("%d \"%s\"", int(row.kind), row.text) << int(row.kind) << QString(row.text) << row.value;
