@@ -400,6 +400,19 @@ private slots:
         QCOMPARE(pty->read(8).toHex(' '), hex("000600a2000029f9").toHex(' '));
     }
 
+    // A write the port refuses is reported and the port stays open; an error reported by a port
+    // already closed changes nothing.
+    void portErrors()
+    {
+        QSerialPort &port = WindowProbe::serial(*window);
+        emit port.errorOccurred(QSerialPort::WriteError);
+        QVERIFY(isOpenState());
+        checkOneLogLine({"Request not sent: the port refused the write"});
+        QVERIFY(press("pushButtonClose"));
+        emit port.errorOccurred(QSerialPort::ResourceError);
+        QCOMPARE(logLines().size(), 1);
+    }
+
     // The request holds at most 91 data bytes: a longer text is refused with a message, not cut
     // (tst_protocol shows 91 parts fit).
     void transparentSendLimit()

@@ -261,6 +261,8 @@ private slots:
     {
         MainWindow window;
         QString error;
+        QVERIFY(window.preselect("/dev/ttyUSB7", 0, &error)); // no speed asked for: the window's own
+        QCOMPARE(window.findChild<QComboBox *>("comboBoxCOM")->currentText(), QString("/dev/ttyUSB7"));
         QVERIFY(!window.preselect("/dev/ttyUSB7", 1234, &error));
         QVERIFY2(error.contains("(4800, 9600, 19200)"), qPrintable(error));
         QCOMPARE(window.findChild<QComboBox *>("comboBox_BoudRate")->currentIndex(), 0);
@@ -304,6 +306,9 @@ private slots:
         QTest::newRow("radio button") << "radioButton_StartHeat" << QRect(459, 52, 70, 21) << QStringList{"radioButton_StartHeat"};
         QTest::newRow("check box") << "checkBox_No1" << QRect(350, 125, 50, 16) << QStringList{"checkBox_No1"};
         QTest::newRow("too short") << "label_13" << QRect(220, 40, 61, 12) << QStringList{"label_13"};
+        // A hidden widget cuts no caption of its siblings (its own, too narrow here, is still measured).
+        QTest::newRow("hidden button over a label") << "pushButton_SetID" << QRect(790, 30, 40, 31)
+                                                    << QStringList{"pushButton_SetID"};
         QTest::newRow("tab titles") << "tabWidget" << QRect(600, 340, 500, 331)
                                     << QStringList{"tabWidget#5", "tabWidget#6", "tabWidget#7", "tabWidget#8"};
     }
@@ -318,7 +323,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.logicalDpiY(), 96);
         // The captions the form gives no font take the application's, which the window installs.
-        QCOMPARE(QFontInfo(window.findChild<QLabel *>("label_11")->font()).family(), QFontInfo(QFont("微软雅黑")).family());
+        const QFont font = window.findChild<QLabel *>("label_11")->font();
+        QCOMPARE(QFontInfo(font).family(), QFontInfo(QFont("微软雅黑")).family());
+        QCOMPARE(font.pointSize(), 9);
         if (!name.isEmpty())
             window.findChild<QWidget *>(name)->setGeometry(geometry);
         QStringList found;

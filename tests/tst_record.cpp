@@ -162,6 +162,9 @@ private slots:
     void boundedInMemory()
     {
         SessionRecord record;
+        QString error;
+        QVERIFY(!record.appendTo(dir.filePath("no-such-folder/all.txt"), &error));
+        QVERIFY2(error.contains("No such file"), qPrintable(error));
         const QString path = dir.filePath("all.txt");
         QVERIFY(record.appendTo(path, nullptr));
         const QByteArray flood(300, '\x55');
