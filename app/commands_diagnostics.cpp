@@ -10,20 +10,14 @@ using Query = PendingReplies::Query;
 
 void MainWindow::on_pushButton_GetSelfCheck_clicked()
 {
-    ui->checkBox_Selfcheck1->setChecked(false);
-    ui->checkBox_Selfcheck2->setChecked(false);
-    ui->checkBox_Selfcheck3->setChecked(false);
-    ui->checkBox_Selfcheck4->setChecked(false);
-    queryAndEcho(Query::pendingSelfCheck, Commands::getSelfTest());
+    emptyAndQuery({ui->checkBox_Selfcheck1, ui->checkBox_Selfcheck2, ui->checkBox_Selfcheck3, ui->checkBox_Selfcheck4},
+                  Query::pendingSelfCheck, Commands::getSelfTest());
 }
 
 void MainWindow::on_pushButton_GetGlobalOnOff_clicked()
 {
-    ui->checkBox_Global1->setChecked(false);
-    ui->checkBox_Global2->setChecked(false);
-    ui->checkBox_Global3->setChecked(false);
-    ui->checkBox_Global4->setChecked(false);
-    queryAndEcho(Query::pendingGlobalSet, Commands::getGlobalOnOff());
+    emptyAndQuery({ui->checkBox_Global1, ui->checkBox_Global2, ui->checkBox_Global3, ui->checkBox_Global4},
+                  Query::pendingGlobalSet, Commands::getGlobalOnOff());
 }
 
 void MainWindow::on_pushButton_SetGlobalOnOff_clicked()
@@ -35,38 +29,24 @@ void MainWindow::on_pushButton_SetGlobalOnOff_clicked()
 
 void MainWindow::on_pushButton_GetTempHumi_clicked()
 {
-    ui->lineEdit_Temp->setText(QString());
-    ui->lineEdit_Humi->setText(QString());
-    queryAndEcho(Query::pendingTempHumi, Commands::getTempHumi());
+    emptyAndQuery({ui->lineEdit_Temp, ui->lineEdit_Humi}, Query::pendingTempHumi, Commands::getTempHumi());
 }
 
 void MainWindow::on_pushButton_Calibrate_clicked()
 {
-    const QString zero = ui->lineEdit_CalibrZero->text();
-    const QString factor = ui->lineEdit_CalibrateFactor->text();
     const int unit = ui->comboBox_CalibrateObject->currentIndex();
     const int range = ui->comboBox_CalibrateRange->currentIndex();
-    if (ui->comboBox_Calibrate->currentIndex() == 0) { // "Query"
-        ui->lineEdit_CalibrZero->setText(QString());
-        ui->lineEdit_CalibrateFactor->setText(QString());
-        queryAndEcho(Query::pendingCalibration, Commands::calibrationQuery(unit, range));
-    } else {
-        if (!inputAccepted(ui->lineEdit_CalibrZero, ui->label_27, Input::Kind::ZeroOffset)
-            || !inputAccepted(ui->lineEdit_CalibrateFactor, ui->label_28, Input::Kind::RatioFactor))
-            return;
-        sendAndEcho(Commands::calibrationSet(unit, range, zero, factor));
-    }
+    queryOrSet(ui->comboBox_Calibrate, Query::pendingCalibration, Commands::calibrationQuery(unit, range),
+               {ui->lineEdit_CalibrZero, ui->label_27, Input::Kind::ZeroOffset},
+               {ui->lineEdit_CalibrateFactor, ui->label_28, Input::Kind::RatioFactor},
+               [unit, range](const QString &zero, const QString &factor) {
+                   return Commands::calibrationSet(unit, range, zero, factor);
+               });
 }
 
 void MainWindow::on_pushButton_GetFactor_clicked()
 {
-    ui->lineEdit_1Factor->setText(QString());
-    ui->lineEdit_1Factor_2->setText(QString());
-    ui->lineEdit_2Factor->setText(QString());
-    ui->lineEdit_2Factor_2->setText(QString());
-    ui->lineEdit_3Factor->setText(QString());
-    ui->lineEdit_3Factor_2->setText(QString());
-    ui->lineEdit_4Factor->setText(QString());
-    ui->lineEdit_4Factor_2->setText(QString());
-    queryAndEcho(Query::pendingFactor, Commands::getSelfTestFactors());
+    emptyAndQuery({ui->lineEdit_1Factor, ui->lineEdit_1Factor_2, ui->lineEdit_2Factor, ui->lineEdit_2Factor_2,
+                   ui->lineEdit_3Factor, ui->lineEdit_3Factor_2, ui->lineEdit_4Factor, ui->lineEdit_4Factor_2},
+                  Query::pendingFactor, Commands::getSelfTestFactors());
 }

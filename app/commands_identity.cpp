@@ -9,10 +9,9 @@
 
 void MainWindow::on_pushButton_GetInfo_clicked()
 {
+    // Native frames carry no echo.
+    emptyFields({ui->Edit_DeviceID, ui->label_softid});
     sendQuery(PendingReplies::Query::pendingDeviceInfo, Commands::getDeviceInfo());
-    // Only a fresh reply may fill these.
-    ui->Edit_DeviceID->setText(QString());
-    ui->label_softid->setText(QString());
 }
 
 void MainWindow::on_pushButton_SetID_clicked()

@@ -1,5 +1,4 @@
 // Maintenance: dust cleaning, the heater and its thresholds, and the work mode of the four units.
-// A query empties or unchecks the widgets its reply fills, so they show only what the device says.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -7,10 +6,6 @@
 #include "pendingreplies.h"
 
 using Query = PendingReplies::Query;
-
-namespace {
-constexpr int QueryIndex = 0; // the "Query" / "Set" combo boxes: 0 reads, 1 writes
-}
 
 void MainWindow::on_pushButton_2_clicked()
 {
@@ -21,18 +16,9 @@ void MainWindow::on_pushButton_2_clicked()
 
 void MainWindow::on_pushButton_AutoCleanDust_clicked()
 {
-    const QString duration = ui->lineEdit_AutoCleanTime->text();
-    const QString interval = ui->lineEdit_AutoCleanDustJianGe->text();
-    if (ui->comboBoxAutoCleanDust->currentIndex() == QueryIndex) {
-        ui->lineEdit_AutoCleanTime->setText(QString());
-        ui->lineEdit_AutoCleanDustJianGe->setText(QString());
-        queryAndEcho(Query::pendingCleanSetting, Commands::getAutoClean());
-    } else {
-        if (!inputAccepted(ui->lineEdit_AutoCleanTime, ui->label_9, Input::Kind::CleaningTime)
-            || !inputAccepted(ui->lineEdit_AutoCleanDustJianGe, ui->label_10, Input::Kind::CleaningTime))
-            return;
-        sendAndEcho(Commands::setAutoClean(duration, interval));
-    }
+    queryOrSet(ui->comboBoxAutoCleanDust, Query::pendingCleanSetting, Commands::getAutoClean(),
+               {ui->lineEdit_AutoCleanTime, ui->label_9, Input::Kind::CleaningTime},
+               {ui->lineEdit_AutoCleanDustJianGe, ui->label_10, Input::Kind::CleaningTime}, Commands::setAutoClean);
 }
 
 void MainWindow::on_pushButton_ManualHeat_clicked()
@@ -47,13 +33,9 @@ void MainWindow::on_pushButton_AutoHeat_clicked()
 
 void MainWindow::on_pushButton_GetHeatMode_clicked()
 {
-    // Only the reply marks a mode; an exclusive group keeps its checked button, so lift that first.
     // The heater choice is a group of its own and stays as the operator left it.
-    ui->buttonGroup_HeatMode->setExclusive(false);
-    ui->radioButton_AutoHeat->setChecked(false);
-    ui->radioButton_ManualHeat->setChecked(false);
-    ui->buttonGroup_HeatMode->setExclusive(true);
-    queryAndEcho(Query::pendingHeatMode, Commands::getHeatMode());
+    emptyAndQuery({ui->radioButton_AutoHeat, ui->radioButton_ManualHeat}, Query::pendingHeatMode,
+                  Commands::getHeatMode());
 }
 
 void MainWindow::on_radioButton_StartHeat_clicked()
@@ -68,34 +50,16 @@ void MainWindow::on_radioButton_StopHeat_clicked()
 
 void MainWindow::on_pushButton_HeatTemp_clicked()
 {
-    const QString high = ui->lineEdit_HeatTempHigh->text();
-    const QString low = ui->lineEdit_HeatTempLow->text();
-    if (ui->comboBox_HeatTemp->currentIndex() == QueryIndex) {
-        ui->lineEdit_HeatTempHigh->setText(QString());
-        ui->lineEdit_HeatTempLow->setText(QString());
-        queryAndEcho(Query::pendingHeatTempThreshold, Commands::getHeatTempThresholds());
-    } else {
-        if (!inputAccepted(ui->lineEdit_HeatTempHigh, ui->label_17, Input::Kind::Temperature)
-            || !inputAccepted(ui->lineEdit_HeatTempLow, ui->label_20, Input::Kind::Temperature))
-            return;
-        sendAndEcho(Commands::setHeatTempThresholds(high, low));
-    }
+    queryOrSet(ui->comboBox_HeatTemp, Query::pendingHeatTempThreshold, Commands::getHeatTempThresholds(),
+               {ui->lineEdit_HeatTempHigh, ui->label_17, Input::Kind::Temperature},
+               {ui->lineEdit_HeatTempLow, ui->label_20, Input::Kind::Temperature}, Commands::setHeatTempThresholds);
 }
 
 void MainWindow::on_pushButton_HeatHumi_clicked()
 {
-    const QString high = ui->lineEdit_HeatHumiHigh->text();
-    const QString low = ui->lineEdit_HeatHumiLow->text();
-    if (ui->comboBox_HeatHumi->currentIndex() == QueryIndex) {
-        ui->lineEdit_HeatHumiHigh->setText(QString());
-        ui->lineEdit_HeatHumiLow->setText(QString());
-        queryAndEcho(Query::pendingHeatHumiThreshold, Commands::getHeatHumiThresholds());
-    } else {
-        if (!inputAccepted(ui->lineEdit_HeatHumiHigh, ui->label_18, Input::Kind::Humidity)
-            || !inputAccepted(ui->lineEdit_HeatHumiLow, ui->label_24, Input::Kind::Humidity))
-            return;
-        sendAndEcho(Commands::setHeatHumiThresholds(high, low));
-    }
+    queryOrSet(ui->comboBox_HeatHumi, Query::pendingHeatHumiThreshold, Commands::getHeatHumiThresholds(),
+               {ui->lineEdit_HeatHumiHigh, ui->label_18, Input::Kind::Humidity},
+               {ui->lineEdit_HeatHumiLow, ui->label_24, Input::Kind::Humidity}, Commands::setHeatHumiThresholds);
 }
 
 void MainWindow::on_pushButton_AutoAll_clicked()
@@ -117,9 +81,6 @@ void MainWindow::on_pushButton_ManualSet_clicked()
 
 void MainWindow::on_pushButton_GetWorkMode_clicked()
 {
-    ui->checkBox_No1->setChecked(false);
-    ui->checkBox_No2->setChecked(false);
-    ui->checkBox_No3->setChecked(false);
-    ui->checkBox_No4->setChecked(false);
-    queryAndEcho(Query::pendingWorkMode, Commands::getWorkMode());
+    emptyAndQuery({ui->checkBox_No1, ui->checkBox_No2, ui->checkBox_No3, ui->checkBox_No4}, Query::pendingWorkMode,
+                  Commands::getWorkMode());
 }

@@ -19,9 +19,7 @@ void MainWindow::on_pushButton_GetSensorData_clicked()
 
 void MainWindow::on_pushButton_GetDeviceAddr_clicked()
 {
-    ui->lineEdit_DeviceAddr->setText(QString());
-    const QByteArray frame = Commands::getDeviceAddress();
-    queryAndEcho(Query::pendingModbusAddr, frame);
+    emptyAndQuery({ui->lineEdit_DeviceAddr}, Query::pendingModbusAddr, Commands::getDeviceAddress());
 }
 
 void MainWindow::on_pushButton_SetDeviceAddr_clicked()
@@ -55,6 +53,8 @@ void MainWindow::on_pushButton_GetBaudrate_clicked()
     sendQuery(Query::pendingBaudrate, Commands::getDeviceAddress());
 }
 
+// The form has no button of this name, so only a call by name reaches this slot; it runs the
+// probe as GetBaudrate does.
 void MainWindow::on_pushButtonTestBoudrate_clicked()
 {
     on_pushButton_GetBaudrate_clicked();

@@ -32,8 +32,7 @@ void MainWindow::on_pushButton_TransSend_clicked()
 
 void MainWindow::on_pushButton_TransRead_clicked()
 {
-    const QByteArray frame = Commands::transparentRead(ui->comboBoxTransObject->currentText());
-    queryAndEcho(Query::pendingTransRead, frame);
+    queryAndEcho(Query::pendingTransRead, Commands::transparentRead(ui->comboBoxTransObject->currentText()));
 }
 
 void MainWindow::on_comboBoxCommonCMD_currentIndexChanged(const QString &arg1)

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QButtonGroup>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -18,7 +19,7 @@
 static const QString buildDate = QStringLiteral("2017.9.18");
 
 namespace {
-constexpr qint64 ReadBufferSize = 64 * 1024;
+constexpr qint64 ReadBufferSize = qint64(64) * 1024;
 }
 
 MainWindow::MainWindow(QWidget *parent)
@@ -27,7 +28,6 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     fillPortList();
-    pollTimerId = -1;
 
     ui->pushButtonOpen->setEnabled(true);
     ui->pushButtonClose->setEnabled(false);
@@ -54,7 +54,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     ui->pushButton_SetID->setVisible(false);
 
-    // Withdraw "Transmission" and then "GetAllSelfTest"; their pages stay alive, hidden.
+    // "Transmission" and then "GetAllSelfTest" are taken off the tab bar: the operator is not
+    // offered them. Their pages stay alive, hidden, so their slots still send and show as ever.
     ui->tabWidget->removeTab(9);
     ui->tabWidget->removeTab(9);
 
@@ -74,10 +75,6 @@ MainWindow::~MainWindow()
 {
     serial.close();
     dropQueries(); // nothing is outstanding once the window has gone
-    if (pollTimerId != -1) {
-        killTimer(pollTimerId);
-        pollTimerId = -1;
-    }
     delete ui;
 }
 
@@ -187,19 +184,12 @@ void MainWindow::enterClosedState()
 {
     ui->pushButtonOpen->setEnabled(true);
     ui->pushButtonClose->setEnabled(false);
-    if (pollTimerId != -1) {
-        killTimer(pollTimerId);
-        pollTimerId = -1;
-    }
+    pollTimer.stop();
     dropQueries();
 }
 
 void MainWindow::on_pushButtonOpen_clicked()
 {
-    if (pollTimerId != -1) {
-        killTimer(pollTimerId);
-        pollTimerId = -1;
-    }
     const QString portName = ui->comboBoxCOM->currentText();
     // Messages name the port by its full path: the typed one, or the listed port's.
     const int listed = ui->comboBoxCOM->findText(portName);
@@ -225,7 +215,7 @@ void MainWindow::on_pushButtonOpen_clicked()
     serial.setStopBits(QSerialPort::OneStop);
     serial.setFlowControl(QSerialPort::NoFlowControl);
     framer.clear();
-    pollTimerId = startTimer(300, Qt::CoarseTimer);
+    pollTimer.start(300, Qt::CoarseTimer, this);
 }
 
 void MainWindow::on_pushButtonClose_clicked()
@@ -309,6 +299,46 @@ void MainWindow::queryAndEcho(PendingReplies::Query query, const QByteArray &fra
 {
     sendQuery(query, frame);
     echoFrame(frame);
+}
+
+void MainWindow::emptyFields(std::initializer_list<QWidget *> shown)
+{
+    for (QWidget *widget : shown) {
+        if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
+            edit->setText(QString());
+        } else if (auto *label = qobject_cast<QLabel *>(widget)) {
+            label->setText(QString());
+        } else if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
+            // An exclusive group keeps its checked button, so the group is lifted for the moment.
+            QButtonGroup *group = button->group();
+            const bool exclusive = group && group->exclusive();
+            if (exclusive)
+                group->setExclusive(false);
+            button->setChecked(false);
+            if (exclusive)
+                group->setExclusive(true);
+        }
+    }
+}
+
+void MainWindow::emptyAndQuery(std::initializer_list<QWidget *> shown, PendingReplies::Query query,
+                               const QByteArray &frame)
+{
+    emptyFields(shown);
+    queryAndEcho(query, frame);
+}
+
+void MainWindow::queryOrSet(const QComboBox *mode, PendingReplies::Query query, const QByteArray &queryFrame,
+                            const CheckedField &first, const CheckedField &second,
+                            const std::function<QByteArray(const QString &, const QString &)> &setFrame)
+{
+    if (mode->currentIndex() == 0) { // "Query"
+        emptyAndQuery({first.edit, second.edit}, query, queryFrame);
+        return;
+    }
+    if (!inputAccepted(first.edit, first.caption, first.kind) || !inputAccepted(second.edit, second.caption, second.kind))
+        return;
+    sendAndEcho(setFrame(first.edit->text(), second.edit->text()));
 }
 
 bool MainWindow::writeQuery(const PendingReplies::Outstanding &query)

@@ -7,16 +7,21 @@
 #include "pendingreplies.h"
 #include "sessionrecord.h"
 
+#include <QBasicTimer>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSerialPort>
+
+#include <functional>
+#include <initializer_list>
 
 namespace Ui {
 class MainWindow;
 }
 
 class QAction;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
@@ -117,6 +122,20 @@ private:
     void sendQuery(PendingReplies::Query query, const QByteArray &frame, int unitIndex = 0);
     void queryAndEcho(PendingReplies::Query query, const QByteArray &frame);
     bool writeQuery(const PendingReplies::Outstanding &query);
+    // The widgets a query's reply fills are emptied or unticked first, so that they show only
+    // what the device says.
+    void emptyFields(std::initializer_list<QWidget *> shown);
+    void emptyAndQuery(std::initializer_list<QWidget *> shown, PendingReplies::Query query, const QByteArray &frame);
+    // A pair of fields behind a "Query" / "Set" box: "Query" empties both and sends queryFrame;
+    // "Set" checks both and sends setFrame of their texts.
+    struct CheckedField {
+        QLineEdit *edit;
+        const QLabel *caption;
+        Input::Kind kind;
+    };
+    void queryOrSet(const QComboBox *mode, PendingReplies::Query query, const QByteArray &queryFrame,
+                    const CheckedField &first, const CheckedField &second,
+                    const std::function<QByteArray(const QString &, const QString &)> &setFrame);
 
     // Replies.
     void handleFrame(FrameKind kind, const QByteArray &frame);
@@ -134,7 +153,7 @@ private:
 
     Ui::MainWindow *ui;
     QSerialPort serial;
-    int pollTimerId = -1;
+    QBasicTimer pollTimer;
     ReplyFramer framer;
     QElapsedTimer clock; // times the framer's and the queries' time-outs
     QPointer<QMessageBox> infoBox;

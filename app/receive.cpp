@@ -35,7 +35,7 @@ void MainWindow::timerEvent(QTimerEvent *event)
 {
     // Only the poll timer drives the decoder; a tick while the port is closed would step the
     // probe on a dead port.
-    if (event->timerId() != pollTimerId) {
+    if (event->timerId() != pollTimer.timerId()) {
         QMainWindow::timerEvent(event);
         return;
     }

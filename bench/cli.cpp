@@ -18,6 +18,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -133,10 +134,9 @@ double runOnce(const QStringList &command)
     std::vector<char *> argv;
     storage.reserve(size_t(command.size()));
     argv.reserve(size_t(command.size()) + 1);
-    for (const QString &part : command)
-        storage.push_back(part.toLocal8Bit());
-    for (QByteArray &part : storage)
-        argv.push_back(part.data());
+    std::transform(command.begin(), command.end(), std::back_inserter(storage),
+                   [](const QString &part) { return part.toLocal8Bit(); });
+    std::transform(storage.begin(), storage.end(), std::back_inserter(argv), [](QByteArray &part) { return part.data(); });
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

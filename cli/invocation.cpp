@@ -506,9 +506,9 @@ Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
         return result;
     }
 
-    Invocation &inv = result.invocation;
-    Options &o = inv.options;
     try {
+        Invocation &inv = result.invocation;
+        Options &o = inv.options;
         o.port = parser.isSet(port) ? parser.value(port) : portFromEnvironment;
         if (parser.isSet(baud)) {
             o.baud = checkedNumber(parser.value(baud), 2400, 19200, QStringLiteral("baud rate"));

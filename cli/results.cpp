@@ -298,7 +298,7 @@ Result describe(const Invocation &inv, const QList<QByteArray> &replies, const Q
         const quint8 passed = Values::selfTestPassed(reply);
         QStringList parts;
         for (int unit = 1; unit <= 4; ++unit)
-            parts << QStringLiteral("unit %1 %2").arg(unit).arg(passed & (1u << (unit - 1)) ? QStringLiteral("ok")
+            parts << QStringLiteral("unit %1 %2").arg(unit).arg((passed & (1u << (unit - 1))) != 0 ? QStringLiteral("ok")
                                                                                             : QStringLiteral("error"));
         r.text = QStringLiteral("Self test: ") + parts.join(QStringLiteral(", "));
         r.json[QStringLiteral("passed")] = jsonArray(unitsOf(passed));

@@ -109,7 +109,9 @@ QByteArray wakeUp()
 
 quint8 baudCodeForIndex(int comboIndex)
 {
-    // The first item repeats "9600"; from the second on the code follows the index.
+    // The device's codes 2, 3, 4 (4800, 9600, 19200) are the rate box's index + 1. The box lists
+    // "9600" once more in front, preselected; the form keeps that list as the operators' guides
+    // show it, so index 0 sends 9600's code too.
     return comboIndex == 0 ? Value::BaudCode9600 : lowByte(comboIndex + 1);
 }
 

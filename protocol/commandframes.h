@@ -5,9 +5,11 @@
 #include <QString>
 #include <array>
 
-// The frame of every command, as a pure function of what the operator entered. Texts are
-// converted the way the window always has: a text that does not convert counts as 0 and only
-// the low byte of a number is sent. Nothing here rejects input.
+// The frame of every command, as a pure function of what the operator entered. Nothing here
+// rejects input: the window and zelvikctl refuse a number outside its field's range before a frame
+// is built (inputcheck.h). What reaches these functions converts as QString::toInt does, a text
+// that does not convert counting as 0, and only the low byte of a number is sent; that is how
+// the parts of a transparent frame and the device identifier, which nothing checks, are taken.
 namespace Commands {
 
 // QString::toInt in the given base with the success flag ignored (invalid text gives 0).

@@ -21,6 +21,8 @@ if ! command -v xvfb-run >/dev/null 2>&1; then
         exit 1
     fi
 fi
+# The benchmarks are built only when asked for.
+cmake -S "$(dirname "$0")/.." -B "$BUILD" -DZELVIK_BENCH=ON >/dev/null
 cmake --build "$BUILD" --target zelvikconfig zelvikctl zelvik-sensor-sim zelvik-bench zelvik-bench-bare \
     zelvik-bench-cli zelvik-bench-barecore >/dev/null
 BUILD=$(cd "$BUILD" && pwd)

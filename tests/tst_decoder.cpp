@@ -121,6 +121,9 @@ private slots:
         // reply behind it arrives later.
         row("stray byte before a reply from address 3", {{0, hex("55") + withCrc("03 03 02 00 03")}},
             {"Unframed bytes dropped: 55", frameLine("read", withCrc("03 03 02 00 03"))});
+        // Here the stray byte and the reply's first byte look like a write echo whose CRC fails.
+        row("stray byte before a reply from address 6", {{0, hex("55") + withCrc("06 03 02 00 06")}},
+            {"Unframed bytes dropped: 55", frameLine("read", withCrc("06 03 02 00 06"))});
         const QByteArray from3 = withCrc("03 03 08 00 7B 01 C8 03 15 00 00");
         row("stray byte, the reply behind it over two ticks", {{0, hex("55") + from3.left(7)}, {300, from3.mid(7)}},
             {"Unframed bytes dropped: 55", frameLine("read", from3)});
@@ -191,6 +194,7 @@ private slots:
         QVERIFY(send(Query::pendingCalibration, "00 03 01 C5 00 02", 20));
         QCOMPARE(PendingReplies::replyKey(Device), PendingReplies::NativeKey + 0xA6);
         QCOMPARE(PendingReplies::replyKey(withCrc("00 03 00 C9 00 04")), 8);
+        QCOMPARE(PendingReplies::replyKey(withCrc("AA 03 00 C9 00 04")), 8); // a read from address AA is no native frame
         QCOMPARE(PendingReplies::replyKey(withCrc("00 06 00 A2 00 00")), -1);
 
         // Pressed twice: the second waits until the first has ended, then goes out.
@@ -243,6 +247,8 @@ private slots:
         QVERIFY(pending.add(Query::pendingBaudrate, withCrc("00 03 00 00 00 01")));
         pending.markLastSent(0);
         QVERIFY(!pending.add(Query::pendingTempHumi, withCrc("00 03 00 A8 00 01")));
+        QCOMPARE(pending.oldestFor(2)->query, Query::pendingBaudrate);
+        QVERIFY(!pending.oldestFor(8));
         QVERIFY(pending.expire(5000).isEmpty());
         pending.restartProbe(900);
         QVERIFY(pending.releasable(5000).isEmpty());
@@ -266,8 +272,10 @@ private slots:
         QCOMPARE(Values::cleanSetting(two).intervalHours, quint8(128));
         QCOMPARE(Values::tempHumi(two).temperature, qint8(-10));
         QCOMPARE(Values::tempHumi(two).humidity, quint8(128));
+        QCOMPARE(Values::heatTempThresholds(two).high, -10);
         QCOMPARE(Values::heatTempThresholds(two).low, -128);
         QCOMPARE(Values::heatHumiThresholds(two).high, 246);
+        QCOMPARE(Values::heatHumiThresholds(two).low, 128);
         QCOMPARE(Values::modbusAddress(hex("01 03 02 07 0A")), quint8(0x0A));
         QCOMPARE(Values::selfTestPassed(hex("01 03 02 00 0E")), quint8(0x0E));
         QCOMPARE(Values::globalSwitches(hex("01 03 02 00 05")), quint8(0x05));
@@ -316,6 +324,7 @@ private slots:
         QCOMPARE(deviceIdText(nativeFrame(0xA6, 8, hex("00 0F 00 00"))), QStringLiteral("000f-0000"));
         QCOMPARE(firmwareIdText(nativeFrame(0xB5, 9, hex("01 FF 03"))), QStringLiteral("1--1-3"));
         QCOMPARE(firmwareIdText(nativeFrame(0xB5, 9, hex("01 02 0A"))), QStringLiteral("1-2-10"));
+        QCOMPARE(deviceIdText(Device.left(10)), QStringLiteral("1234-0000")); // what a frame lacks reads as 0
     }
 
     void probeScan()
@@ -342,6 +351,7 @@ private slots:
         QVERIFY(BaudProbe::isAnswer(hex("AA 03 02 00 AA 1D E3")));
         QVERIFY(!BaudProbe::isAnswer(hex("05 03 02 00 01")));       // address differs
         QVERIFY(!BaudProbe::isAnswer(hex("05 03 04 00 05 00 00"))); // byte count 4
+        QVERIFY(!BaudProbe::isAnswer(hex("01 03 02")));             // cut short before its data
 
         PendingReplies pending;
         pending.pendingBaudrate = 3;

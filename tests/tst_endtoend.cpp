@@ -1,8 +1,8 @@
 // The real window against the simulated sensor (zelvik-sensor-sim) on a pseudo-terminal: queries
-// fill the widgets with the device's values, settings survive a round trip through the device,
-// the protocol switches and the baud-rate probe are confirmed, and split or corrupted replies
-// never put a wrong value on screen. The simulator's path comes from the environment variable
-// ZELVIK_SIM.
+// fill the widgets with the device's values, whole or split in two, settings survive a round trip
+// through the device, the protocol switches and the baud-rate probe are confirmed, and presses
+// close together each get their own answer. Measurements and corrupted or dropped replies are the
+// soak's (tests/soak). The simulator's path comes from the environment variable ZELVIK_SIM.
 #include <QtTest>
 #include <QtWidgets>
 
@@ -53,25 +53,10 @@ private slots:
         // Values not set by an option are the simulated device's factory settings.
         const QList<Row> rows = {
             {"identity", {}, {}, "pushButton_GetInfo", {"Edit_DeviceID=1234-abcd", "label_softid=1-3--2"}},
-            {"address", {"--address", "0x0A"}, {}, "pushButton_GetDeviceAddr", {"lineEdit_DeviceAddr=a"}},
-            {"work mode", {}, {}, "pushButton_GetWorkMode",
-             {"radioButton_Autoall=1", "radioButton_Autosingle=0", "radioButton_Manualset=0", "checkBox_No1=0",
-              "checkBox_No2=0", "checkBox_No3=0", "checkBox_No4=0"}},
-            {"heat mode", {}, {}, "pushButton_GetHeatMode", {"radioButton_AutoHeat=1", "radioButton_ManualHeat=0"}},
             {"self test", {"--self-test", "0x5"}, {}, "pushButton_GetSelfCheck",
              {"checkBox_Selfcheck1=0", "checkBox_Selfcheck2=1", "checkBox_Selfcheck3=0", "checkBox_Selfcheck4=1"}},
-            {"global switches", {}, {}, "pushButton_GetGlobalOnOff",
-             {"checkBox_Global1=1", "checkBox_Global2=1", "checkBox_Global3=1", "checkBox_Global4=1"}},
             {"temperature and humidity", {"--temp", "-5", "--humidity", "61"}, {}, "pushButton_GetTempHumi",
              {"lineEdit_Temp=-5", "lineEdit_Humi=61"}},
-            {"heat temperature thresholds", {}, {"comboBox_HeatTemp=Query"}, "pushButton_HeatTemp",
-             {"lineEdit_HeatTempHigh=5", "lineEdit_HeatTempLow=-10"}},
-            {"heat humidity thresholds", {}, {"comboBox_HeatHumi=Query"}, "pushButton_HeatHumi",
-             {"lineEdit_HeatHumiHigh=90", "lineEdit_HeatHumiLow=70"}},
-            {"cleaning", {}, {"comboBoxAutoCleanDust=Query"}, "pushButton_AutoCleanDust",
-             {"lineEdit_AutoCleanTime=10", "lineEdit_AutoCleanDustJianGe=24"}},
-            {"calibration", {}, {"comboBox_Calibrate=Query", "comboBox_CalibrateObject=No.3", "comboBox_CalibrateRange=PM10"},
-             "pushButton_Calibrate", {"lineEdit_CalibrZero=0", "lineEdit_CalibrateFactor=100"}},
             // Units 1 and 3 passed their self test (factor near 100), 2 and 4 failed (38, suspected 62).
             {"factors", {"--self-test", "0x5"}, {}, "on_pushButton_GetFactor_clicked",
              {"lineEdit_1Factor=100", "lineEdit_2Factor=38", "lineEdit_3Factor=102", "lineEdit_4Factor=38",
@@ -138,44 +123,6 @@ private slots:
             QVERIFY2(step(what), qPrintable(what));
         QVERIFY(pressAfterTick(query));
         QTRY_COMPARE_WITH_TIMEOUT(values(expected), expected, Answer);
-    }
-
-    void measurement_data()
-    {
-        QTest::addColumn<QStringList>("simOptions");
-        QTest::addColumn<QString>("object");
-        QTest::addColumn<QString>("prefix");
-        QTest::newRow("average") << QStringList() << "Avg" << "All Sensor: PM2.5 = ";
-        QTest::newRow("unit 3") << QStringList() << "3" << "Sensor 3:  PM2.5 = ";
-        QTest::newRow("average, split") << QStringList{"--split"} << "Avg" << "All Sensor: PM2.5 = ";
-    }
-
-    void measurement()
-    {
-        QFETCH(QStringList, simOptions);
-        QFETCH(QString, object);
-        QFETCH(QString, prefix);
-        QVERIFY2(launch(simOptions), qPrintable(failure));
-        QVERIFY(set("comboBoxSendObject=" + object));
-        QVERIFY(pressAfterTick(QStringLiteral("pushButton_GetSensorData")));
-
-        QString line;
-        QTRY_VERIFY_WITH_TIMEOUT(!(line = logLines().filter(QRegularExpression("^(All )?Sensor")).value(0)).isEmpty(), Answer);
-        QVERIFY2(line.startsWith(prefix), qPrintable(line));
-
-        // Plausible numbers: PM2.5 is part of PM10.
-        static const QRegularExpression numbers(QStringLiteral("PM2\\.5 = ([0-9.]+)  PM10 = ([0-9.]+)  PM100 = ([0-9]+)$"));
-        const QRegularExpressionMatch match = numbers.match(line);
-        QVERIFY2(match.hasMatch(), qPrintable(line));
-        const double pm25 = match.captured(1).toDouble(), pm10 = match.captured(2).toDouble();
-        QVERIFY2(pm25 > 0 && pm25 <= pm10 && match.captured(3).toInt() > 0, qPrintable(line));
-
-        // The very values the device sent: registers in tenths (PM2.5, PM10) and whole units (PM100).
-        QTRY_VERIFY_WITH_TIMEOUT(sim->completeReplies() == 1, Answer);
-        const QByteArray reply = sim->replies().first().bytes;
-        QCOMPARE(reply.left(3), QByteArray::fromHex("010308"));
-        auto reg = [&reply](int r) { return quint8(reply.at(3 + 2 * r)) * 256 + quint8(reply.at(4 + 2 * r)); };
-        QCOMPARE(line, prefix + QString::asprintf("%g  PM10 = %g  PM100 = %d", reg(0) / 10.0, reg(1) / 10.0, reg(2)));
     }
 
     void protocolEchoes_data()
@@ -248,19 +195,9 @@ private slots:
         QTest::addColumn<QStringList>("expected"); // "name=value"
         QTest::addColumn<QStringList>("lines");    // log lines that must appear, in this order
         QTest::addColumn<QString>("forbidden");    // a pattern no log line may match
-        const QString measurement = QStringLiteral("^All Sensor: PM2\\.5 = ");
-        QTest::newRow("measurement and temperature together")
-            << QStringList() << QStringList{"pushButton_GetSensorData", "pushButton_GetTempHumi"}
-            << QStringList{"lineEdit_Temp=23", "lineEdit_Humi=45"} << QStringList{measurement} << "^No answer";
-        QTest::newRow("identity and measurement")
-            << QStringList() << QStringList{"pushButton_GetInfo", "pushButton_GetSensorData"}
-            << QStringList{"Edit_DeviceID=1234-abcd", "label_softid=1-3--2"} << QStringList{measurement} << "^No answer";
         QTest::newRow("protocol switch and temperature")
             << QStringList{"--split"} << QStringList{"pushButton_ChangeToModbus", "pushButton_GetTempHumi"}
             << QStringList{"lineEdit_Temp=23", "lineEdit_Humi=45"} << QStringList{"^Device change to MODBUS!$"} << "^No answer";
-        QTest::newRow("two equal-size queries")
-            << QStringList{"--split"} << QStringList{"pushButton_GetTempHumi", "pushButton_GetDeviceAddr"}
-            << QStringList{"lineEdit_Temp=23", "lineEdit_Humi=45", "lineEdit_DeviceAddr=1"} << QStringList() << "^No answer";
         QTest::newRow("asleep: the measurement goes unanswered")
             << QStringList() << QStringList{"pushButton_SetSleep", "pushButton_GetSensorData", "pushButton_GetTempHumi"}
             << QStringList{"lineEdit_Temp=23", "lineEdit_Humi=45"}
@@ -270,9 +207,6 @@ private slots:
             << QStringList{"--baud", "4800"} << QStringList{"pushButton_GetSensorData", "pushButton_GetBaudrate"}
             << QStringList{"comboBox_BoudRate=4800"} << QStringList{"^No answer to ReadResult within 1 s", "^Baudrate is 4800 !$"}
             << "Sensor";
-        QTest::newRow("nothing answers at the wrong speed")
-            << QStringList{"--baud", "19200"} << QStringList{"pushButton_GetSelfCheck"}
-            << QStringList{"checkBox_Selfcheck1=0"} << QStringList{"^No answer to QuerySelfTest within 1 s"} << "";
     }
 
     void sequences()
@@ -303,54 +237,6 @@ private slots:
             QVERIFY2(log.filter(QRegularExpression(forbidden)).isEmpty(), qPrintable(log.join(" | ")));
     }
 
-    // With a fifth of the replies corrupted, no wrong value is ever shown, and every query whose
-    // reply was damaged is reported unanswered.
-    void corruptedRepliesNeverShown()
-    {
-        QVERIFY2(launch({"--corrupt-rate", "0.2", "--seed", "7", "--temp", "-5", "--humidity", "61"}), qPrintable(failure));
-        const QList<QPair<QString, QStringList>> queries = {
-            {"pushButton_GetTempHumi", {"lineEdit_Temp=-5", "lineEdit_Humi=61"}},
-            {"pushButton_GetDeviceAddr", {"lineEdit_DeviceAddr=1"}},
-            {"pushButton_HeatTemp", {"lineEdit_HeatTempHigh=5", "lineEdit_HeatTempLow=-10"}},
-            {"pushButton_Calibrate", {"lineEdit_CalibrZero=0", "lineEdit_CalibrateFactor=100"}},
-        };
-        // Every text these fields ever show, to catch a wrong value even if it is replaced at once.
-        QStringList allowed, shown;
-        for (const auto &query : queries) {
-            for (const QString &entry : query.second) {
-                allowed << entry;
-                const QString name = entry.section(QLatin1Char('='), 0, 0);
-                connect(window->findChild<QLineEdit *>(name), &QLineEdit::textChanged, this, [&shown, name](const QString &text) {
-                    if (!text.isEmpty())
-                        shown << name + QLatin1Char('=') + text;
-                });
-            }
-        }
-
-        const int presses = 40;
-        int fills = 0, corrupted = 0;
-        for (int i = 0; i < presses; ++i) {
-            const auto &query = queries.at(i % queries.size());
-            const int repliesBefore = sim->completeReplies();
-            const int unansweredBefore = logLines().filter(QStringLiteral("No answer")).size();
-            QVERIFY(pressAfterTick(query.first));
-            QTRY_VERIFY_WITH_TIMEOUT(sim->completeReplies() > repliesBefore, Answer);
-            if (!sim->replies().at(repliesBefore).corrupted) {
-                QTRY_COMPARE_WITH_TIMEOUT(values(query.second), query.second, Answer);
-                ++fills;
-            } else {
-                ++corrupted;
-                QTRY_COMPARE_WITH_TIMEOUT(logLines().filter(QStringLiteral("No answer")).size(), unansweredBefore + 1, Answer);
-            }
-            QTRY_VERIFY_WITH_TIMEOUT(pendingReplies.queries.isEmpty(), Answer);
-        }
-        for (const QString &entry : shown)
-            QVERIFY2(allowed.contains(entry), qPrintable(QStringLiteral("wrong value shown: ") + entry));
-        QVERIFY2(corrupted > 0, "the seed gave no corrupted reply; the test proves nothing");
-        QCOMPARE(fills + corrupted, presses);
-        QVERIFY(!logLines().filter(QStringLiteral("Reply refused")).isEmpty());
-    }
-
 private:
     bool launch(const QStringList &simOptions)
     {
@@ -368,7 +254,7 @@ private:
     // window in two different ticks.
     bool pressAfterTick(const QString &action)
     {
-        if (WindowProbe::pollTimerId(*window) != -1 && waitTicks(1))
+        if (WindowProbe::polling(*window) && waitTicks(1))
             QTest::qWait(100);
         return press(action);
     }

@@ -61,7 +61,7 @@ private slots:
         });
         heart.start(10);
         int presses = 0;
-        while (watch.elapsed() < seconds * 1000) {
+        while (watch.elapsed() < qint64(seconds) * 1000) {
             QTest::qWait(250);
             peakRss = qMax(peakRss, residentKb());
             QVERIFY(press("pushButton_GetTempHumi")); // answered by noise or reported, never stuck
@@ -84,13 +84,13 @@ private slots:
         qInfo("flood of %d s: %lld kB written, %d presses; worst event-loop stall %lld ms; resident memory "
               "%lld kB at start, %lld kB at peak (+%lld kB)",
               seconds, written / 1024, presses, worstGap, rssStart, peakRss, peakRss - rssStart);
-        QVERIFY2(written > 100 * 1024 * seconds, "the flood was too thin to prove anything");
+        QVERIFY2(written > qint64(100) * 1024 * seconds, "the flood was too thin to prove anything");
         // A minute may cost 0.5 s and 50 MB at most; a few seconds, with the same bounds at work,
         // far less.
         const bool minute = seconds >= 30;
         QVERIFY2(worstGap < (minute ? 500 : 200), qPrintable(QString::number(worstGap)));
         if (!AddressSanitizer)
-            QVERIFY2(peakRss - rssStart < (minute ? 50 : 8) * 1024, qPrintable(QString::number(peakRss - rssStart)));
+            QVERIFY2(peakRss - rssStart < qint64(minute ? 50 : 8) * 1024, qPrintable(QString::number(peakRss - rssStart)));
     }
 };
 

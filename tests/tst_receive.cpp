@@ -285,6 +285,21 @@ private slots:
         QVERIFY(!MainWindow::rememberedLocalEcho());
     }
 
+    // A poll takes the newest 4,096 bytes at most and says how many it dropped.
+    void pollTakesAtMost4096Bytes()
+    {
+        QVERIFY(sendOnNextTick(QByteArray(5000, '\x55')));
+        QTRY_VERIFY_WITH_TIMEOUT(logLines().contains("904 bytes of unframed input dropped: more arrived than one poll takes"), Wait);
+    }
+
+    // A caption loses its closing colon inside a sentence, a full-width one too.
+    void captionInSentence()
+    {
+        QCOMPARE(request("on_pushButton_TransRead_clicked"), withCrc("00 03 01 11 00 13"));
+        QVERIFY(sendOnNextTick(withCrc("01 83 02")));
+        QTRY_VERIFY_WITH_TIMEOUT(logLines().contains("Device refused TransRead: exception 2 (illegal data address)"), Wait);
+    }
+
     void probeWalksDownWithoutAnswer()
     {
         QVERIFY(waitTicks(1));
@@ -349,15 +364,16 @@ private slots:
             QVERIFY(press("pushButtonClose"));
         }
         QVERIFY(logLines().contains(QStringLiteral("GetBaudrate stopped: the port was closed")));
-        QVERIFY(press("pushButton_GetBaudrate"));
-        QCOMPARE(logLines().last(), QStringLiteral("Request not sent: the port is not open."));
+        // Opened again, the port keeps its speed and the device hears nothing more.
         QVERIFY(press("pushButtonOpen"));
         QVERIFY(WindowProbe::serial(*window).isOpen());
         pty->readFor(100);
         QTest::qWait(1500);
         QCOMPARE(pty->baudRate(), 9600);
         QCOMPARE(pty->readFor(300), QByteArray());
-        QVERIFY(pendingReplies.queries.isEmpty());
+        QVERIFY(press("pushButtonClose") && press("pushButton_GetBaudrate"));
+        QCOMPARE(logLines().last(), QStringLiteral("Request not sent: the port is not open."));
+        QVERIFY(pendingReplies.queries.isEmpty() && pendingReplies.pendingBaudrate == 0);
     }
 
     void keepsCommandsWrittenBeforeTick()

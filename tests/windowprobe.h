@@ -5,7 +5,8 @@
 
 // The window's private state that tests check directly.
 struct WindowProbe {
-    static int pollTimerId(const MainWindow &window) { return window.pollTimerId; }
+    static bool polling(const MainWindow &window) { return window.pollTimer.isActive(); }
+    static int pollTimerId(const MainWindow &window) { return window.pollTimer.timerId(); }
     static QSerialPort &serial(MainWindow &window) { return window.serial; }
 };
 

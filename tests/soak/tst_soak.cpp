@@ -18,6 +18,7 @@
 #include "modalcloser.h"
 #include "pendingreplies.h"
 #include "residentmemory.h"
+#include "windowfixture.h"
 #include "windowprobe.h"
 
 #include <algorithm>
@@ -137,18 +138,9 @@ using Expect = QList<QPair<QString, QString>>; // widget name -> text, or "1"/"0
 
 } // namespace
 
-class SoakTest : public QObject
+class SoakTest : public WindowFixture
 {
     Q_OBJECT
-
-public:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (window && watched == window.get() && event->type() == QEvent::Timer
-            && static_cast<QTimerEvent *>(event)->timerId() == WindowProbe::pollTimerId(*window))
-            ++ticks;
-        return false;
-    }
 
 private slots:
     void soak();
@@ -171,12 +163,9 @@ private:
     Expect expected(Kind kind, const Press &press, const SimRecord *record) const;
     void settle();
 
-    template <typename T> T *widget(const char *name) const { return window->findChild<T *>(QLatin1String(name)); }
-    void click(const char *name) { widget<QAbstractButton>(name)->click(); }
     void setText(const char *name, const char *text) { widget<QLineEdit>(name)->setText(QLatin1String(text)); }
     void setIndex(const char *name, int index) { widget<QComboBox>(name)->setCurrentIndex(index); }
     void setChecked(const char *name, bool on) { widget<QAbstractButton>(name)->setChecked(on); }
-    QString valueOf(const QString &name) const;
     QString logText() const { return widget<QPlainTextEdit>("textEditPM")->toPlainText(); }
 
     quint32 seed = 1;
@@ -185,25 +174,11 @@ private:
     QByteArray simPending;
     QFile simLog;
     QList<SimRecord> records;
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<ModalCloser> closer;
-    int ticks = 0;
     int answering = 0; // the first request whose reply has not been seen in full
     int tally[KindCount][OutcomeCount] = {};
     int details[DetailCount] = {};
 };
-
-QString SoakTest::valueOf(const QString &name) const
-{
-    QObject *object = window->findChild<QObject *>(name);
-    if (auto *edit = qobject_cast<QLineEdit *>(object))
-        return edit->text();
-    if (auto *label = qobject_cast<QLabel *>(object))
-        return label->text();
-    if (auto *button = qobject_cast<QAbstractButton *>(object))
-        return button->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
-    return QStringLiteral("<no widget %1>").arg(name);
-}
 
 void SoakTest::soak()
 {
@@ -335,14 +310,12 @@ void SoakTest::startSimulator()
     QVERIFY(waitFor([this] { return simulator.canReadLine(); }, 5000));
     const QString port = QString::fromLocal8Bit(simulator.readLine()).trimmed();
 
-    window = std::make_unique<MainWindow>();
-    window->installEventFilter(this);
-    window->show();
+    newWindow().show();
     closer = std::make_unique<ModalCloser>(50);
     auto *ports = widget<QComboBox>("comboBoxCOM");
     ports->addItem(port);
     ports->setCurrentIndex(ports->count() - 1);
-    click("pushButtonOpen");
+    press("pushButtonOpen");
     QVERIFY(WindowProbe::serial(*window).isOpen());
 }
 
@@ -398,7 +371,7 @@ void SoakTest::setPress(const char *button)
     if (QTest::currentTestFailed())
         return;
     const int from = records.size();
-    click(button);
+    press(button);
     QVERIFY2(waitFor([&] { return records.size() > from && records.at(from).complete; }, 3000),
              qPrintable(QStringLiteral("%1: no request seen by the simulator").arg(button)));
     QVERIFY2(records.at(from).note.isEmpty(), qPrintable(QStringLiteral("%1: %2").arg(button, records.at(from).note)));
@@ -515,28 +488,28 @@ void SoakTest::group(const QVector<Kind> &kinds)
         "pushButton_Calibrate", "pushButton_GetFactor", "pushButton_TransRead", "pushButton_GetInfo", nullptr};
 
     pause(std::uniform_int_distribution<int>(0, 299)(random));
-    click("pushButton"); // "Clear": the log pane holds only this group's lines
+    press("pushButton"); // "Clear": the log pane holds only this group's lines
     const int from = records.size();
     QList<Press> presses;
     for (const Kind kind : kinds) {
-        Press press;
-        press.kind = kind;
+        Press pressed;
+        pressed.kind = kind;
         // Put the widgets that the query does not empty itself into a state the answer must change.
         if (kind == Measurement)
-            setIndex("comboBoxSendObject", press.unit = std::uniform_int_distribution<int>(0, 4)(random));
+            setIndex("comboBoxSendObject", pressed.unit = std::uniform_int_distribution<int>(0, 4)(random));
         if (kind == HeatMode)
             setChecked("radioButton_StartHeat", true);
         if (kind == WorkMode)
             setChecked("radioButton_Autoall", true);
         if (kind == Calibration) {
-            press.calibration = std::uniform_int_distribution<int>(0, 2)(random);
-            setIndex("comboBox_CalibrateObject", Calibrations[press.calibration].unit);
-            setIndex("comboBox_CalibrateRange", Calibrations[press.calibration].range);
+            pressed.calibration = std::uniform_int_distribution<int>(0, 2)(random);
+            setIndex("comboBox_CalibrateObject", Calibrations[pressed.calibration].unit);
+            setIndex("comboBox_CalibrateRange", Calibrations[pressed.calibration].range);
         }
-        click(Buttons[kind]);
-        press.request = kind == Identity ? nativeRequest(0xA6)
+        press(Buttons[kind]);
+        pressed.request = kind == Identity ? nativeRequest(0xA6)
             : QByteArray::fromHex(widget<QLineEdit>("lineEdit_TransSend_2")->text().toLatin1());
-        presses << press;
+        presses << pressed;
     }
 
     // Every query has ended, answered or reported, once none is outstanding at a tick and the one
@@ -565,7 +538,7 @@ void SoakTest::group(const QVector<Kind> &kinds)
         }
         judge(press.kind, same, log, from);
     }
-    if (kinds.contains(Identity) && !valueOf(QStringLiteral("Edit_DeviceID")).isEmpty()) {
+    if (kinds.contains(Identity) && !value(QStringLiteral("Edit_DeviceID")).isEmpty()) {
         Press firmware;
         firmware.kind = Firmware;
         firmware.request = nativeRequest(0xB5);
@@ -619,8 +592,8 @@ void SoakTest::judge(Kind kind, const QList<Press> &presses, const QStringList &
         for (int k = 0; k < presses.size(); ++k) {
             QStringList wrong;
             for (const auto &e : expected(kind, presses.at(k), recordOf.at(k))) {
-                if (valueOf(e.first).trimmed() != e.second)
-                    wrong << QStringLiteral("%1 shows \"%2\", expected \"%3\"").arg(e.first, valueOf(e.first), e.second);
+                if (value(e.first).trimmed() != e.second)
+                    wrong << QStringLiteral("%1 shows \"%2\", expected \"%3\"").arg(e.first, value(e.first), e.second);
             }
             if (wrong.isEmpty()) {
                 mismatches.clear();
@@ -693,7 +666,7 @@ void SoakTest::runWorker()
     }
     const qint64 rssEnd = residentKb(), simEnd = residentKb(simStatus);
 
-    click("pushButtonClose");
+    press("pushButtonClose");
     closer.reset();
     window.reset();
     simulator.terminate();
