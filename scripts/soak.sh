@@ -17,7 +17,7 @@ export ZELVIK_SOAK_SEED="${ZELVIK_SOAK_SEED:-1}"
 export ZELVIK_SOAK_LOGDIR="${ZELVIK_SOAK_LOGDIR:-$BUILD/soak-logs}"
 mkdir -p "$ZELVIK_SOAK_LOGDIR"
 rm -f "$ZELVIK_SOAK_LOGDIR"/sim-*.log "$ZELVIK_SOAK_LOGDIR"/worker-*.log "$ZELVIK_SOAK_LOGDIR"/result-*.json
-echo "Soak: $ZELVIK_SOAK_CYCLES presses in $ZELVIK_SOAK_JOBS pairs, first seed $ZELVIK_SOAK_SEED (about $((ZELVIK_SOAK_CYCLES / ZELVIK_SOAK_JOBS / 90 + 1)) min)"
+echo "Soak: $ZELVIK_SOAK_CYCLES presses in $ZELVIK_SOAK_JOBS pairs, first seed $ZELVIK_SOAK_SEED (about $((ZELVIK_SOAK_CYCLES / ZELVIK_SOAK_JOBS / 45 + 2)) min)"
 # A minute of line noise at full speed against the window, then a query that must be answered.
 ZELVIK_FLOOD_SECONDS=60 "$BUILD/tests/tst_flood"
 "$BUILD/tests/soak/tst_soak" soak
