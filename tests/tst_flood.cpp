@@ -13,15 +13,6 @@
 #include <random>
 #include <thread>
 
-namespace {
-// AddressSanitizer keeps freed memory in quarantine, so resident memory grows without a leak.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool AddressSanitizer = true;
-#else
-constexpr bool AddressSanitizer = false;
-#endif
-} // namespace
-
 class FloodTest : public WindowFixture
 {
     Q_OBJECT

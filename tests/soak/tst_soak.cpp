@@ -30,13 +30,6 @@
 
 namespace {
 
-// AddressSanitizer keeps freed memory in quarantine, so resident memory grows without a leak.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool AddressSanitizer = true;
-#else
-constexpr bool AddressSanitizer = false;
-#endif
-
 int envInt(const char *name, int fallback)
 {
     bool ok = false;
