@@ -13,10 +13,7 @@ bool MainWindow::inputAccepted(const QLineEdit *edit, const QLabel *caption, Inp
     if (Input::accepted(kind, edit->text()))
         return true;
 
-    // The field is named by its caption, without the colon that ends most captions.
-    QString name = caption->text().trimmed();
-    while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
-        name.chop(1);
+    const QString name = captionInSentence(caption->text());
     const Input::Range range = Input::range(kind);
     const QString lowest = QString::number(range.minimum, range.base);
     const QString highest = QString::number(range.maximum, range.base);
@@ -28,4 +25,12 @@ bool MainWindow::inputAccepted(const QLineEdit *edit, const QLabel *caption, Inp
     QMessageBox::information(this, tr("Information"), takes + QLatin1Char(' ') + typed + QLatin1Char(' ')
                                                           + tr("Nothing was sent."));
     return false;
+}
+
+QString MainWindow::captionInSentence(const QString &caption)
+{
+    QString name = caption.trimmed();
+    while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
+        name.chop(1);
+    return name;
 }

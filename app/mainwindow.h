@@ -111,6 +111,9 @@ private:
     // Inputs: true when the number in edit is one its field (named by caption) accepts; else
     // an information box says what the field takes.
     bool inputAccepted(const QLineEdit *edit, const QLabel *caption, Input::Kind kind);
+    // A caption as it reads inside a sentence: without the colon (plain or full-width) that ends
+    // most captions.
+    static QString captionInSentence(const QString &caption);
 
     // Commands: write one whole frame (reporting a port that is not open or refuses it), and
     // show a frame in the echo field.

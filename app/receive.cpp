@@ -305,11 +305,7 @@ QString MainWindow::queryCaption(Query query) const
     case Query::pendingDeviceInfo: button = ui->pushButton_GetInfo; break;
     case Query::pendingFirmwareId: return tr("the firmware request");
     }
-    // "TransRead：" ends in a full-width colon that reads oddly inside a sentence.
-    QString caption = button->text();
-    while (caption.endsWith(QChar(0xFF1A)) || caption.endsWith(QLatin1Char(':')))
-        caption.chop(1);
-    return caption;
+    return captionInSentence(button->text()); // "TransRead：" ends in a full-width colon
 }
 
 void MainWindow::showInformation(const QString &text)
