@@ -48,9 +48,7 @@ void MainWindow::on_pushButton_SetBaudrate_clicked()
 void MainWindow::on_pushButton_GetBaudrate_clicked()
 {
     // Pressed again, the probe starts over.
-    pendingReplies.removeProbe();
-    pendingReplies.pendingBaudrate = 0;
-    sendQuery(Query::pendingBaudrate, Commands::getDeviceAddress());
+    session.startProbe(now());
 }
 
 // The form has no button of this name, so only a call by name reaches this slot; it runs the

@@ -1,7 +1,6 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "baudprobe.h"
 #include "hextext.h"
 
 #include <algorithm>
@@ -54,15 +53,19 @@ MainWindow::MainWindow(QWidget *parent)
 
     ui->pushButton_SetID->setVisible(false);
 
-    // "Transmission" and then "GetAllSelfTest" are taken off the tab bar: the operator is not
-    // offered them. Their pages stay alive, hidden, so their slots still send and show as ever.
-    ui->tabWidget->removeTab(9);
-    ui->tabWidget->removeTab(9);
+    // "Transmission" and "GetAllSelfTest" are taken off the tab bar: the operator is not offered
+    // them. Their pages stay alive, hidden, so their slots still send and show as ever.
+    ui->tabWidget->removeTab(ui->tabWidget->indexOf(ui->tab_TransSend));
+    ui->tabWidget->removeTab(ui->tabWidget->indexOf(ui->tab_2));
 
-    connect(&serial, &QSerialPort::errorOccurred, this, &MainWindow::onSerialError);
+    connect(&link, &SerialLink::lost, this, &MainWindow::onPortLost);
+    connect(&link, &SerialLink::writeFailed, this, [this](const QString &reason) {
+        appendLog(tr("Request not sent: the port refused the write (%1).").arg(reason));
+    });
     // A flood must not fill memory between two polls; what does not fit waits in the system's buffer.
-    serial.setReadBufferSize(ReadBufferSize);
+    link.port().setReadBufferSize(ReadBufferSize);
     clock.start();
+    connectSession();
     connect(ui->comboBoxCOM, &QComboBox::editTextChanged, this, &MainWindow::describeChosenPort);
     describeChosenPort();
     setUpLogPane();
@@ -73,8 +76,9 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    serial.close();
-    dropQueries(); // nothing is outstanding once the window has gone
+    link.close();
+    session.disconnect(this); // nothing is shown once the form has gone
+    session.lineClosed();
     delete ui;
 }
 
@@ -85,7 +89,7 @@ const QString LocalEchoKey = QStringLiteral("localEcho");
 void MainWindow::setLocalEcho(bool on)
 {
     localEchoAction->setChecked(on); // does nothing when it already is
-    localEcho.flush();
+    session.setLocalEcho(on, now());
     QSettings().setValue(LocalEchoKey, on);
 }
 
@@ -185,7 +189,7 @@ void MainWindow::enterClosedState()
     ui->pushButtonOpen->setEnabled(true);
     ui->pushButtonClose->setEnabled(false);
     pollTimer.stop();
-    dropQueries();
+    session.lineClosed();
 }
 
 void MainWindow::on_pushButtonOpen_clicked()
@@ -194,49 +198,30 @@ void MainWindow::on_pushButtonOpen_clicked()
     // Messages name the port by its full path: the typed one, or the listed port's.
     const int listed = ui->comboBoxCOM->findText(portName);
     openedPort = listed >= 0 ? ui->comboBoxCOM->itemData(listed).toString() : portName;
-    serial.setPortName(portName);
-    if (!serial.open(QIODevice::ReadWrite)) {
+    if (!link.open(portName, ui->comboBox_BoudRate->currentText().toInt(nullptr, 10))) {
         // Say so instead of pretending the port is open: the window stays Closed.
-        QString line = tr("Cannot open %1: %2").arg(portName.isEmpty() ? tr("(no port chosen)") : openedPort,
-                                                    serial.errorString());
-        // On Debian serial ports belong to the dialout group; this is the usual cause.
-        if (serial.error() == QSerialPort::PermissionError)
-            line += tr(" (no permission: add your user to the dialout group, e.g. \"sudo adduser $USER dialout\", "
-                       "then log out and in again)");
-        appendLog(line);
+        appendLog(link.openFailure());
         enterClosedState();
         return;
     }
     ui->pushButtonOpen->setEnabled(false);
     ui->pushButtonClose->setEnabled(true);
-    serial.setBaudRate(ui->comboBox_BoudRate->currentText().toInt(nullptr, 10));
-    serial.setDataBits(QSerialPort::Data8);
-    serial.setParity(QSerialPort::NoParity);
-    serial.setStopBits(QSerialPort::OneStop);
-    serial.setFlowControl(QSerialPort::NoFlowControl);
-    framer.clear();
+    session.lineClosed(); // nothing from before this Open is awaited
     pollTimer.start(300, Qt::CoarseTimer, this);
 }
 
 void MainWindow::on_pushButtonClose_clicked()
 {
-    serial.close();
+    link.close();
     enterClosedState();
 }
 
-void MainWindow::onSerialError(QSerialPort::SerialPortError error)
+void MainWindow::onPortLost(const QString &reason)
 {
-    // The adapter was unplugged or the device went away: stop polling a dead port. A hung-up
-    // line reads end-of-file, which the serial library reports as a read error, again and again.
-    if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) && serial.isOpen()) {
-        const QString reason = serial.errorString();
-        serial.close();
-        enterClosedState();
-        appendLog(tr("Port %1 was closed: the device or its adapter went away (the system said: %2).")
-                      .arg(openedPort, reason));
-    } else if (error == QSerialPort::WriteError) {
-        appendLog(tr("Request not sent: the port refused the write (%1).").arg(serial.errorString()));
-    }
+    // The adapter was unplugged or the device went away: stop polling a dead port.
+    enterClosedState();
+    appendLog(tr("Port %1 was closed: the device or its adapter went away (the system said: %2).")
+                  .arg(openedPort, reason));
 }
 
 void MainWindow::on_pushButton_3_clicked()
@@ -255,18 +240,7 @@ void MainWindow::on_pushButton_clicked()
 
 bool MainWindow::writeFrame(const QByteArray &frame)
 {
-    if (!serial.isOpen()) {
-        appendLog(tr("Request not sent: the port is not open."));
-        return false;
-    }
-    if (serial.write(frame) != frame.size()) {
-        appendLog(tr("Request not sent: the port refused the write (%1).").arg(serial.errorString()));
-        return false;
-    }
-    record.sent(frame);
-    if (localEchoAction->isChecked())
-        localEcho.sent(frame);
-    return true;
+    return session.send(frame);
 }
 
 void MainWindow::echoFrame(const QByteArray &frame)
@@ -282,17 +256,7 @@ void MainWindow::sendAndEcho(const QByteArray &frame)
 
 void MainWindow::sendQuery(PendingReplies::Query query, const QByteArray &frame, int unitIndex)
 {
-    // A query whose request never went out waits for nothing.
-    if (!serial.isOpen()) {
-        writeFrame(frame);
-        return;
-    }
-    if (!pendingReplies.add(query, frame, unitIndex))
-        return; // goes out when the query ahead of it has ended
-    if (writeQuery(pendingReplies.queries.last()))
-        pendingReplies.markLastSent(clock.elapsed());
-    else
-        pendingReplies.forgetLast();
+    session.query(query, frame, now(), unitIndex);
 }
 
 void MainWindow::queryAndEcho(PendingReplies::Query query, const QByteArray &frame)
@@ -339,16 +303,4 @@ void MainWindow::queryOrSet(const QComboBox *mode, PendingReplies::Query query, 
     if (!inputAccepted(first.edit, first.caption, first.kind) || !inputAccepted(second.edit, second.caption, second.kind))
         return;
     sendAndEcho(setFrame(first.edit->text(), second.edit->text()));
-}
-
-bool MainWindow::writeQuery(const PendingReplies::Outstanding &query)
-{
-    if (query.query != PendingReplies::Query::pendingBaudrate)
-        return writeFrame(query.request);
-    // The probe starts at the highest rate; the poll steps it down until the device answers.
-    serial.setBaudRate(BaudProbe::StartRate);
-    if (!writeFrame(query.request))
-        return false;
-    BaudProbe::start(pendingReplies);
-    return true;
 }

@@ -1,17 +1,15 @@
 #ifndef ZELVIK_MAINWINDOW_H
 #define ZELVIK_MAINWINDOW_H
 
-#include "framer.h"
 #include "inputcheck.h"
-#include "localecho.h"
-#include "pendingreplies.h"
+#include "sensorsession.h"
+#include "seriallink.h"
 #include "sessionrecord.h"
 
 #include <QBasicTimer>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
-#include <QSerialPort>
 
 #include <functional>
 #include <initializer_list>
@@ -27,8 +25,9 @@ class QLineEdit;
 class QMessageBox;
 class QTimerEvent;
 
-// The one window of the tool: the form, the serial port and the 300 ms poll that reads replies.
-// Commands live in the commands_*.cpp units, the poll tick in receive.cpp.
+// The one window of the tool: the form, the serial link, the sensor session and the 300 ms poll
+// that hands the session what the port received. Commands live in the commands_*.cpp units, the
+// poll tick and the placing of the session's results in receive.cpp.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -100,7 +99,7 @@ private:
     void showPort(const QString &port);
     void describeChosenPort();
     void enterClosedState();
-    void onSerialError(QSerialPort::SerialPortError error);
+    void onPortLost(const QString &reason);
     void appendLog(const QString &line);
 
     // The log pane's context menu and the session record behind it.
@@ -115,16 +114,15 @@ private:
     // most captions.
     static QString captionInSentence(const QString &caption);
 
-    // Commands: write one whole frame (reporting a port that is not open or refuses it), and
-    // show a frame in the echo field.
+    // Commands: write one whole frame through the session (which reports a port that is not
+    // open or refuses it), and show a frame in the echo field.
     bool writeFrame(const QByteArray &frame);
     void echoFrame(const QByteArray &frame);
     void sendAndEcho(const QByteArray &frame);
-    // A query: its request goes out now, or after the query ahead of it that expects the same
-    // reply has ended; the reply is matched to it in the tick.
+    // A query: the session writes its request now, or after the query ahead of it that expects
+    // the same reply has ended, and matches the reply to it.
     void sendQuery(PendingReplies::Query query, const QByteArray &frame, int unitIndex = 0);
     void queryAndEcho(PendingReplies::Query query, const QByteArray &frame);
-    bool writeQuery(const PendingReplies::Outstanding &query);
     // The widgets a query's reply fills are emptied or unticked first, so that they show only
     // what the device says.
     void emptyFields(std::initializer_list<QWidget *> shown);
@@ -140,30 +138,29 @@ private:
                     const CheckedField &first, const CheckedField &second,
                     const std::function<QByteArray(const QString &, const QString &)> &setFrame);
 
-    // Replies.
-    void handleFrame(FrameKind kind, const QByteArray &frame);
-    void handleNativeReply(const QByteArray &frame);
-    void handleWriteEcho(const QByteArray &echo);
-    void handleReadReply(const QByteArray &reply);
-    void handleException(const QByteArray &reply);
-    void showReadReply(const PendingReplies::Outstanding &query, const QByteArray &reply);
+    // Replies: one poll tick hands the session what arrived; its results land here.
+    void pollTick();
+    void connectSession();
+    void handleNativeReply(quint8 id, const QByteArray &frame);
+    void showReadReply(const SensorSession::Reply &query);
+    void showRefusal(const SensorSession::Refusal &refusal);
     void showProbeAnswer(quint8 step);
-    void runScanStep();
-    void dropQueries();
     QString queryCaption(PendingReplies::Query query) const;
+    // Milliseconds on the window's steady clock (the tests may drive it instead).
+    qint64 now() const { return clockOverride ? clockOverride() : clock.elapsed(); }
     // An information box that does not block the poll; while one is open, others only log.
     void showInformation(const QString &text);
 
     Ui::MainWindow *ui;
-    QSerialPort serial;
+    SerialLink link;
+    SensorSession session{&link};
     QBasicTimer pollTimer;
-    ReplyFramer framer;
     QElapsedTimer clock; // times the framer's and the queries' time-outs
+    std::function<qint64()> clockOverride;
     QPointer<QMessageBox> infoBox;
     QString openedPort; // as the operator chose it, for the messages about it
     SessionRecord record;
     QAction *localEchoAction = nullptr;
-    LocalEcho localEcho;
 };
 
 #endif

@@ -9,6 +9,7 @@
 #include "frames.h"
 #include "hextext.h"
 #include "nativedecode.h"
+#include "sessiontexts.h"
 #include "values.h"
 
 #include <QDebug>
@@ -24,119 +25,87 @@ namespace {
 // moment before it takes it.
 constexpr int FirmwareRequestDelayMs = 200;
 
-// One poll takes at most what the fastest rate offered (19200 baud) delivers in several polls; a
-// babbling line or a wrong adapter setting can deliver far more, and only the newest bytes can
-// still hold the answer to a query.
-constexpr int MaxBytesPerPoll = 4096;
-
 } // namespace
 
 void MainWindow::timerEvent(QTimerEvent *event)
 {
-    // Only the poll timer drives the decoder; a tick while the port is closed would step the
+    // Only the poll timer drives the session; a tick while the port is closed would step the
     // probe on a dead port.
     if (event->timerId() != pollTimer.timerId()) {
         QMainWindow::timerEvent(event);
         return;
     }
+    pollTick();
+}
 
-    QByteArray bytes = serial.readAll();
+void MainWindow::pollTick()
+{
+    const QByteArray bytes = link.readAll();
     record.received(bytes);
     if (bytes.size() >= 4)
         appendLog(logHexBytes(bytes));
-    if (bytes.size() > MaxBytesPerPoll) {
-        // What the framer kept is older still and no longer continues the bytes kept here.
-        appendLog(tr("%1 bytes of unframed input dropped: more arrived than one poll takes")
-                      .arg(bytes.size() - MaxBytesPerPoll + framer.buffered()));
-        framer.clear();
-        localEcho.flush();
-        bytes = bytes.right(MaxBytesPerPoll);
-    } else if (localEchoAction->isChecked()) {
-        bytes = localEcho.filter(bytes);
-    }
+    session.poll(bytes, now());
+}
 
-    const qint64 now = clock.elapsed();
-    framer.append(bytes, now);
-    for (const FramerEvent &cut : framer.take(now)) {
-        if (cut.type == FramerEvent::Frame)
-            handleFrame(cut.kind, cut.bytes);
-        else
-            appendLog(cut.note);
-    }
-    // Replies first, so a reply that came just before its deadline still counts.
-    for (const PendingReplies::Outstanding &query : pendingReplies.expire(now)) {
+void MainWindow::connectSession()
+{
+    connect(&session, &SensorSession::written, this, [this](const QByteArray &frame) { record.sent(frame); });
+    connect(&session, &SensorSession::note, this, [this](SensorSession::Note, const QString &line) { appendLog(line); });
+    connect(&session, &SensorSession::answered, this, &MainWindow::showReadReply);
+    connect(&session, &SensorSession::nativeReply, this, &MainWindow::handleNativeReply);
+    connect(&session, &SensorSession::writeEchoed, this, [this](const QByteArray &echo) {
+        if (const char *message = Values::writeEchoMessage(echo))
+            showInformation(tr(message));
+    });
+    connect(&session, &SensorSession::ignored, this,
+            [this] { appendLog(tr("Reply ignored: it answers no outstanding query")); });
+    connect(&session, &SensorSession::noAnswer, this, [this](const SensorSession::Reply &query) {
         appendLog(tr("No answer to %1 within 1 s: check the port, the baud rate and that the device is awake")
                       .arg(queryCaption(query.query)));
-    }
-    runScanStep();
-    for (const PendingReplies::Outstanding &query : pendingReplies.releasable(now))
-        writeQuery(query);
+    });
+    connect(&session, &SensorSession::refused, this, &MainWindow::showRefusal);
+    connect(&session, &SensorSession::probeStepped, this,
+            [](quint8 step) { qDebug().noquote() << int(step); });
+    connect(&session, &SensorSession::probeAnswered, this,
+            [this](qint32, quint8 step) { showProbeAnswer(step); });
+    connect(&session, &SensorSession::probeGaveUp, this, [this](qint32 rate) {
+        appendLog(tr("GetBaudrate: no rate answered (19200, 9600, 4800 and 2400 baud tried); the port is back at %1 baud")
+                      .arg(rate));
+    });
+    connect(&session, &SensorSession::probeStopped, this,
+            [this] { appendLog(tr("GetBaudrate stopped: the port was closed")); });
+    connect(&session, &SensorSession::wakeUpAt, this, [this](qint64 atMs) {
+        QTimer::singleShot(int(qBound<qint64>(0, atMs - now(), 60000)), this, [this] { session.advance(now()); });
+    });
 }
 
-void MainWindow::handleFrame(FrameKind kind, const QByteArray &frame)
+void MainWindow::handleNativeReply(quint8 id, const QByteArray &frame)
 {
-    switch (kind) {
-    case FrameKind::Native: handleNativeReply(frame); break;
-    case FrameKind::ReadReply: handleReadReply(frame); break;
-    case FrameKind::WriteEcho: handleWriteEcho(frame); break;
-    case FrameKind::Exception: handleException(frame); break;
-    case FrameKind::WriteMultipleAnswer: break; // confirms a calibration or channel write; logged in hexadecimal
-    }
-}
-
-void MainWindow::handleNativeReply(const QByteArray &frame)
-{
-    // A native reply names itself, so it is shown even when it came unasked; it ends the query
-    // that asked for it.
-    const quint8 id = quint8(frame.at(1));
-    pendingReplies.take(PendingReplies::NativeKey + id);
+    // A native reply names itself, so it is shown even when it came unasked.
     switch (id) {
     case Kelvra::GetDeviceInfo:
-        pendingReplies.deviceIdText = deviceIdText(frame);
-        ui->Edit_DeviceID->setText(pendingReplies.deviceIdText);
-        QTimer::singleShot(FirmwareRequestDelayMs, this, [this] {
-            if (serial.isOpen())
-                sendQuery(Query::pendingFirmwareId, Commands::firmwareIdRequest());
-        });
+        ui->Edit_DeviceID->setText(deviceIdText(frame));
+        if (link.isOpen())
+            session.queryLater(Query::pendingFirmwareId, Commands::firmwareIdRequest(), now(), FirmwareRequestDelayMs);
         break;
     case Kelvra::GetFirmwareId:
-        pendingReplies.firmwareIdText = firmwareIdText(frame);
-        ui->label_softid->setText(pendingReplies.firmwareIdText);
+        ui->label_softid->setText(firmwareIdText(frame));
         break;
     default:
         break;
     }
 }
 
-void MainWindow::handleWriteEcho(const QByteArray &echo)
+void MainWindow::showReadReply(const SensorSession::Reply &query)
 {
-    if (const char *message = Values::writeEchoMessage(echo))
-        showInformation(tr(message));
-}
-
-void MainWindow::handleReadReply(const QByteArray &reply)
-{
-    const int byteCount = quint8(reply.at(2));
-    // While the probe runs it is the only query that expects two bytes; a reply that does not
-    // carry the device's own address in its address register is not its answer.
-    const PendingReplies::Outstanding *oldest = pendingReplies.oldestFor(byteCount);
-    if (oldest && oldest->query == Query::pendingBaudrate && !BaudProbe::isAnswer(reply))
-        oldest = nullptr;
-    const std::optional<PendingReplies::Outstanding> query =
-        oldest ? pendingReplies.take(byteCount) : std::nullopt;
-    if (!query) {
-        appendLog(tr("Reply ignored: it answers no outstanding query"));
-        return;
-    }
-    showReadReply(*query, reply);
-}
-
-void MainWindow::showReadReply(const PendingReplies::Outstanding &query, const QByteArray &reply)
-{
+    const QByteArray &reply = query.frame;
     switch (query.query) {
-    case Query::pendingSensorData:
-        appendLog(Values::measurementLine(Values::measurement(reply), query.unitIndex));
+    case Query::pendingSensorData: {
+        const Values::Measurement value = Values::measurement(reply);
+        record.measured(query.unitIndex, value);
+        appendLog(Values::measurementLine(value, query.unitIndex));
         break;
+    }
     case Query::pendingCleanSetting: {
         const Values::CleanSetting clean = Values::cleanSetting(reply);
         ui->lineEdit_AutoCleanTime->setText(QString::number(clean.durationSeconds));
@@ -222,12 +191,11 @@ void MainWindow::showReadReply(const PendingReplies::Outstanding &query, const Q
         }
         break;
     }
-    case Query::pendingBaudrate:
-        showProbeAnswer(BaudProbe::acceptAnswer(pendingReplies));
-        break;
-    case Query::pendingDeviceInfo:
+    case Query::pendingBaudrate:   // the probe's answer comes as probeAnswered
+    case Query::pendingDeviceInfo: // native replies are shown as they come
     case Query::pendingFirmwareId:
-        break; // native replies never come here
+    case Query::request:
+        break;
     }
 }
 
@@ -241,47 +209,15 @@ void MainWindow::showProbeAnswer(quint8 step)
     showInformation(tr(BaudProbe::answerMessage(step)));
 }
 
-void MainWindow::handleException(const QByteArray &reply)
+void MainWindow::showRefusal(const SensorSession::Refusal &refusal)
 {
-    const quint8 code = quint8(reply.at(2));
-    const QString reason = tr("exception %1 (%2)").arg(code).arg(tr(Values::exceptionMeaning(code)));
-    if ((quint8(reply.at(1)) & ~Modbus::ExceptionBit) != Modbus::ReadHoldingRegisters) {
+    const QString reason = SessionTexts::exceptionText(refusal.code);
+    if (refusal.toWrite)
         appendLog(tr("Device refused the write: %1").arg(reason));
-        return;
-    }
-    const std::optional<PendingReplies::Outstanding> query = pendingReplies.takeOldestRead();
-    if (query)
-        appendLog(tr("Device refused %1: %2").arg(queryCaption(query->query), reason));
+    else if (refusal.hasQuery)
+        appendLog(tr("Device refused %1: %2").arg(queryCaption(refusal.query.query), reason));
     else
         appendLog(tr("Device refused the request: %1").arg(reason));
-}
-
-void MainWindow::runScanStep()
-{
-    const BaudProbe::ScanStep step = BaudProbe::scanStep(pendingReplies);
-    if (!step.changeRate)
-        return;
-    qDebug().noquote() << int(step.debugStep);
-    serial.setBaudRate(step.rate);
-    if (step.ended) {
-        pendingReplies.removeProbe();
-        appendLog(tr("GetBaudrate: no rate answered (19200, 9600, 4800 and 2400 baud tried); the port is back at %1 baud")
-                      .arg(step.rate));
-        return;
-    }
-    pendingReplies.restartProbe(clock.elapsed());
-    writeFrame(Commands::getDeviceAddress());
-}
-
-void MainWindow::dropQueries()
-{
-    pendingReplies.clearQueries();
-    framer.clear();
-    localEcho.flush();
-    if (pendingReplies.pendingBaudrate != 0) {
-        pendingReplies.pendingBaudrate = 0;
-        appendLog(tr("GetBaudrate stopped: the port was closed"));
-    }
 }
 
 QString MainWindow::queryCaption(Query query) const
@@ -304,6 +240,7 @@ QString MainWindow::queryCaption(Query query) const
     case Query::pendingBaudrate: button = ui->pushButton_GetBaudrate; break;
     case Query::pendingDeviceInfo: button = ui->pushButton_GetInfo; break;
     case Query::pendingFirmwareId: return tr("the firmware request");
+    case Query::request: return tr("the request");
     }
     return captionInSentence(button->text()); // "TransRead：" ends in a full-width colon
 }

@@ -1,17 +1,13 @@
 #include "sessionrecord.h"
 
 #include "hextext.h"
+#include "sessiontexts.h"
 
-#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace {
 
-// Local time with its offset from UTC, so that a record read elsewhere still says when.
-QString isoTime(const QDateTime &time)
-{
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
-}
+using SessionTexts::isoTime;
 
 bool writeAll(const QString &path, const QByteArray &contents, QString *error)
 {
@@ -34,6 +30,13 @@ void SessionRecord::received(const QByteArray &block)
 {
     if (!block.isEmpty())
         add(Kind::Received, logHexBytes(block).trimmed(), formatHexBytes(block).trimmed());
+}
+
+void SessionRecord::measured(int unitIndex, const Values::Measurement &value)
+{
+    m_readings.append(Reading{QDateTime::currentDateTime(), unitIndex, value});
+    if (m_readings.size() > MaxEntries)
+        m_readings.removeFirst();
 }
 
 void SessionRecord::shown(const QString &line)
@@ -76,17 +79,6 @@ QString SessionRecord::format(const Entry &entry)
         + entry.text;
 }
 
-std::optional<SessionRecord::Measurement> SessionRecord::measurement(const QString &line)
-{
-    static const QRegularExpression pattern(QStringLiteral(
-        "\\A(?:All Sensor|Sensor ([1-4])): +PM2\\.5 = (\\S+) +PM10 = (\\S+) +PM100 = (\\S+)\\z"));
-    const QRegularExpressionMatch match = pattern.match(line);
-    if (!match.hasMatch())
-        return std::nullopt;
-    const QString unit = match.captured(1).isEmpty() ? QStringLiteral("Avg") : match.captured(1);
-    return Measurement{unit, match.captured(2), match.captured(3), match.captured(4)};
-}
-
 bool SessionRecord::saveLog(const QString &path, QString *error) const
 {
     QByteArray text;
@@ -97,16 +89,8 @@ bool SessionRecord::saveLog(const QString &path, QString *error) const
 
 bool SessionRecord::saveMeasurements(const QString &path, QString *error) const
 {
-    QByteArray csv = QStringLiteral("time,unit,PM2.5 (µg/m³),PM10 (µg/m³),PM100 (µg/m³)\n").toUtf8();
-    for (const Entry &entry : m_entries) {
-        if (entry.kind != Kind::Shown)
-            continue;
-        if (const std::optional<Measurement> reading = measurement(entry.text)) {
-            csv += QStringList{isoTime(entry.time), reading->unit, reading->pm25, reading->pm10, reading->pm100}
-                       .join(QLatin1Char(','))
-                       .toUtf8()
-                + '\n';
-        }
-    }
+    QByteArray csv = SessionTexts::csvHeader().toUtf8() + '\n';
+    for (const Reading &reading : m_readings)
+        csv += SessionTexts::csvRow(reading.time, reading.unitIndex, reading.value).toUtf8() + '\n';
     return writeAll(path, csv, error);
 }

@@ -1,6 +1,8 @@
 #ifndef ZELVIK_SESSIONRECORD_H
 #define ZELVIK_SESSIONRECORD_H
 
+#include "values.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
@@ -8,7 +10,6 @@
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 // The evidence of a session at the bench: every frame written to the port, every block read from
 // it and every line the log pane showed, in order, each with its time to the millisecond. It lives
@@ -26,12 +27,11 @@ public:
         QString text; // the bytes in hexadecimal, or the pane's line
     };
 
-    // One PM2.5/PM10/PM100 reading, as the pane's measurement line gives it.
-    struct Measurement {
-        QString unit; // "Avg" for the average of the units, else "1" to "4"
-        QString pm25;
-        QString pm10;
-        QString pm100;
+    // One PM2.5/PM10/PM100 reading as the device gave it.
+    struct Reading {
+        QDateTime time;
+        int unitIndex = 0; // 0 for the average of the units, else 1 to 4
+        Values::Measurement value;
     };
 
     static constexpr int MaxEntries = 15000; // three for each of the pane's 5,000 lines
@@ -39,28 +39,28 @@ public:
     void sent(const QByteArray &frame);
     void received(const QByteArray &block);
     void shown(const QString &line);
+    void measured(int unitIndex, const Values::Measurement &value);
 
     // From now on every entry is also appended to the file at path and flushed at once, so that
     // a crash loses nothing written before it. False, with the reason, when it cannot be opened.
     bool appendTo(const QString &path, QString *error);
 
     const QList<Entry> &entries() const { return m_entries; }
+    const QList<Reading> &readings() const { return m_readings; }
 
     // One line of the record: time, direction or "log", then the bytes or the line.
     static QString format(const Entry &entry);
-    // The reading in a measurement line ("All Sensor: PM2.5 = 12.3  PM10 = 45.6  PM100 = 789",
-    // "Sensor 2:  PM2.5 = ..."); nothing for any other line.
-    static std::optional<Measurement> measurement(const QString &line);
 
     // The whole record as text, one entry a line.
     bool saveLog(const QString &path, QString *error) const;
-    // One CSV row per measurement line: time, unit, PM2.5, PM10, PM100.
+    // One CSV row per reading kept: time, unit, PM2.5, PM10, PM100.
     bool saveMeasurements(const QString &path, QString *error) const;
 
 private:
     void add(Kind kind, const QString &text, const QString &fileText = QString());
 
     QList<Entry> m_entries;
+    QList<Reading> m_readings; // the newest MaxEntries
     std::unique_ptr<QFile> m_file;
 };
 

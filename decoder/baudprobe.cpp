@@ -1,6 +1,6 @@
 #include "baudprobe.h"
 
-#include <QtGlobal>
+#include "commandframes.h"
 
 namespace BaudProbe {
 
@@ -10,8 +10,6 @@ quint8 byteAt(const QByteArray &reply, int offset)
 {
     return offset < reply.size() ? quint8(reply.at(offset)) : quint8(0);
 }
-
-constexpr quint8 LastStep = 5; // back at 9600 baud, where the probe gives up
 
 } // namespace
 
@@ -27,23 +25,10 @@ qint32 rateForStep(quint8 step)
     }
 }
 
-void start(PendingReplies &pending)
-{
-    pending.pendingBaudrate = 1;
-    pending.baudScanTicks = 0;
-}
-
 bool isAnswer(const QByteArray &reply)
 {
     // The probe reads register 0x0000, whose low byte is the device's own address.
     return byteAt(reply, 2) == 2 && byteAt(reply, 4) == byteAt(reply, 0);
-}
-
-quint8 acceptAnswer(PendingReplies &pending)
-{
-    const quint8 step = pending.pendingBaudrate;
-    pending.pendingBaudrate = 0;
-    return step;
 }
 
 const char *answerMessage(quint8 step)
@@ -57,21 +42,68 @@ const char *answerMessage(quint8 step)
     }
 }
 
-ScanStep scanStep(PendingReplies &pending)
+QByteArray request()
 {
-    ScanStep step;
-    if (pending.pendingBaudrate == 0)
-        return step;
-    if (++pending.baudScanTicks < PollsPerRate)
-        return step;
-    pending.baudScanTicks = 0;
-    ++pending.pendingBaudrate;
-    step.changeRate = true;
-    step.rate = rateForStep(pending.pendingBaudrate);
-    step.debugStep = pending.pendingBaudrate;
-    step.ended = pending.pendingBaudrate == LastStep;
-    pending.pendingBaudrate %= LastStep;
-    return step;
+    return Commands::getDeviceAddress();
 }
 
 } // namespace BaudProbe
+
+void BaudRateProbe::setHold(quint32 polls, qint64 holdMs, int attemptsPerRate)
+{
+    m_pollsPerRate = polls;
+    m_holdMs = holdMs;
+    m_attemptsPerRate = qMax(1, attemptsPerRate);
+}
+
+void BaudRateProbe::start(qint64 nowMs)
+{
+    m_step = 1;
+    m_polls = 0;
+    m_rateSetAt = nowMs;
+    m_attempt = 1;
+}
+
+quint8 BaudRateProbe::accept()
+{
+    const quint8 answered = m_step;
+    m_step = 0;
+    return answered;
+}
+
+BaudRateProbe::Step BaudRateProbe::poll(qint64 nowMs)
+{
+    if (m_step != 0)
+        ++m_polls;
+    return at(nowMs);
+}
+
+BaudRateProbe::Step BaudRateProbe::at(qint64 nowMs)
+{
+    constexpr quint8 LastStep = BaudProbe::RatesTried + 1; // back at 9600 baud, where the probe gives up
+    Step step;
+    if (m_step == 0 || m_polls < m_pollsPerRate || nowMs - m_rateSetAt < m_holdMs)
+        return step;
+    m_polls = 0;
+    m_rateSetAt = nowMs;
+    if (m_attempt < m_attemptsPerRate) {
+        ++m_attempt;
+        step.again = true;
+        step.rate = BaudProbe::rateForStep(m_step);
+        return step;
+    }
+    m_attempt = 1;
+    ++m_step;
+    step.changeRate = true;
+    step.rate = BaudProbe::rateForStep(m_step);
+    step.debugStep = m_step;
+    step.ended = m_step == LastStep;
+    if (step.ended)
+        m_step = 0;
+    return step;
+}
+
+qint64 BaudRateProbe::deadline() const
+{
+    return m_step != 0 && m_pollsPerRate == 0 ? m_rateSetAt + m_holdMs : -1;
+}

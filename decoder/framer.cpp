@@ -254,3 +254,8 @@ QList<FramerEvent> ReplyFramer::take(qint64 nowMs)
     flushJunk();
     return mergeNoise(events);
 }
+
+qint64 ReplyFramer::incompleteDeadline() const
+{
+    return m_buffer.isEmpty() ? -1 : arrivalOf(0) + Framing::IncompleteTimeoutMs;
+}

@@ -53,6 +53,8 @@ public:
     QList<FramerEvent> take(qint64 nowMs);
     void clear();
     int buffered() const { return int(m_buffer.size()); }
+    // When the bytes held now are given up on, if nothing completes them; -1 when none are held.
+    qint64 incompleteDeadline() const;
 
 private:
     struct Arrival {

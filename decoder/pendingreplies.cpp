@@ -4,19 +4,18 @@
 
 #include <algorithm>
 
-// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): the process-wide record declared in the header
-PendingReplies pendingReplies;
-
 int PendingReplies::replyKey(const QByteArray &request)
 {
     if (request.size() == Kelvra::FrameSize && quint8(request.at(0)) == Kelvra::Head)
         return NativeKey + quint8(request.at(1)); // the device answers with the command byte as reply id
-    if (request.size() == Modbus::ReadRequestSize && quint8(request.at(1)) == Modbus::ReadHoldingRegisters)
-        return 2 * (quint8(request.at(4)) * 256 + quint8(request.at(5)));
+    if (request.size() == Modbus::ReadRequestSize && quint8(request.at(1)) == Modbus::ReadHoldingRegisters) {
+        const int count = quint8(request.at(4)) * 256 + quint8(request.at(5));
+        return count <= Modbus::MaxReadRegisters ? 2 * count : -1;
+    }
     return -1;
 }
 
-bool PendingReplies::add(Query query, const QByteArray &request, int unitIndex)
+bool PendingReplies::add(Query query, const QByteArray &request, int unitIndex, quint64 *ticket)
 {
     Outstanding entry;
     entry.query = query;
@@ -28,35 +27,50 @@ bool PendingReplies::add(Query query, const QByteArray &request, int unitIndex)
     const bool alreadyWaiting = std::any_of(queries.cbegin(), queries.cend(), [&entry](const Outstanding &q) {
         return !q.sent() && q.query == entry.query && q.request == entry.request;
     });
-    if (!alreadyWaiting)
-        queries.append(entry);
+    *ticket = 0;
+    if (alreadyWaiting)
+        return false;
+    entry.ticket = ++lastTicket;
+    *ticket = entry.ticket;
+    queries.append(entry);
     return !blocked;
 }
 
-void PendingReplies::markLastSent(qint64 nowMs)
+void PendingReplies::markSent(quint64 ticket, qint64 nowMs)
 {
-    queries.last().sentAtMs = nowMs;
+    for (Outstanding &q : queries) {
+        if (q.ticket == ticket) {
+            q.sentAtMs = nowMs;
+            ++q.attempts;
+        }
+    }
 }
 
-void PendingReplies::forgetLast()
+void PendingReplies::forget(quint64 ticket)
 {
-    queries.removeLast();
+    queries.erase(std::remove_if(queries.begin(), queries.end(), [ticket](const Outstanding &q) { return q.ticket == ticket; }),
+                  queries.end());
 }
 
-QList<PendingReplies::Outstanding> PendingReplies::releasable(qint64 nowMs)
+QList<quint64> PendingReplies::releasable() const
 {
-    QList<Outstanding> released;
+    QList<quint64> released;
     for (int i = 0; i < queries.size(); ++i) {
         if (queries.at(i).sent())
             continue;
         const bool blocked = std::any_of(queries.cbegin(), queries.cbegin() + i,
                                          [&](const Outstanding &q) { return q.expects == queries.at(i).expects; });
-        if (!blocked) {
-            queries[i].sentAtMs = nowMs;
-            released.append(queries.at(i));
-        }
+        if (!blocked)
+            released.append(queries.at(i).ticket);
     }
     return released;
+}
+
+const PendingReplies::Outstanding *PendingReplies::find(quint64 ticket) const
+{
+    const auto found =
+        std::find_if(queries.cbegin(), queries.cend(), [ticket](const Outstanding &q) { return q.ticket == ticket; });
+    return found == queries.cend() ? nullptr : &*found;
 }
 
 const PendingReplies::Outstanding *PendingReplies::oldestFor(int key) const
@@ -79,23 +93,20 @@ std::optional<PendingReplies::Outstanding> PendingReplies::takeOldestRead()
 {
     for (int i = 0; i < queries.size(); ++i) {
         const Outstanding &q = queries.at(i);
-        if (q.sent() && q.query != Query::pendingBaudrate && q.expects >= 0 && q.expects < NativeKey)
+        if (q.sent() && q.query != Query::pendingBaudrate && q.isRead())
             return queries.takeAt(i);
     }
     return std::nullopt;
 }
 
-QList<PendingReplies::Outstanding> PendingReplies::expire(qint64 nowMs)
+QList<PendingReplies::Outstanding> PendingReplies::overdue(qint64 nowMs, qint64 timeoutMs) const
 {
-    QList<Outstanding> expired;
-    for (int i = 0; i < queries.size();) {
-        const Outstanding &q = queries.at(i);
-        if (q.sent() && q.query != Query::pendingBaudrate && nowMs - q.sentAtMs >= AnswerTimeoutMs)
-            expired.append(queries.takeAt(i));
-        else
-            ++i;
+    QList<Outstanding> late;
+    for (const Outstanding &q : queries) {
+        if (q.sent() && q.query != Query::pendingBaudrate && nowMs - q.sentAtMs >= timeoutMs)
+            late.append(q);
     }
-    return expired;
+    return late;
 }
 
 void PendingReplies::restartProbe(qint64 nowMs)

@@ -3,12 +3,11 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QString>
 #include <QtGlobal>
 
 #include <optional>
 
-// What the tool is waiting for. A Modbus read reply names neither the query nor the register, only
+// What a session is waiting for. A Modbus read reply names neither the query nor the register, only
 // its byte count; native replies name themselves by their reply id. So every query sent is kept
 // here in the order it was sent with the reply it expects, and a reply goes to the oldest query
 // that expects it, and to that one only. A query that expects the same reply as one still
@@ -31,7 +30,8 @@ struct PendingReplies {
         pendingFactor,
         pendingBaudrate,   // the probe's request
         pendingDeviceInfo, // native 0xA6
-        pendingFirmwareId  // native 0xB5
+        pendingFirmwareId, // native 0xB5
+        request            // any other request whose reply is awaited (zelvikctl's writes and raw frames)
     };
 
     struct Outstanding {
@@ -40,26 +40,31 @@ struct PendingReplies {
         QByteArray request;   // the frame to write
         qint64 sentAtMs = -1; // -1 while it waits to be sent
         int unitIndex = 0;    // the measurement target chosen at the press
+        quint64 ticket = 0;   // names the query to whoever asked
+        int attempts = 0;     // times its request was written
         bool sent() const { return sentAtMs >= 0; }
+        bool isRead() const { return expects >= 0 && expects < NativeKey; }
     };
 
-    static constexpr qint64 AnswerTimeoutMs = 1000;
-
     // The reply a request asks for: twice the register count of a Modbus read (the reply's byte
-    // count), or NativeKey plus the command byte of a native request (its reply id). -1 for others.
+    // count), or NativeKey plus the command byte of a native request (its reply id). -1 for others,
+    // and for a read of more registers than one reply can carry.
     static constexpr int NativeKey = 0x10000; // beyond any byte count a read can ask for
     static int replyKey(const QByteArray &request);
 
-    // Adds a query in press order. True when it may be written now; otherwise it waits behind an
-    // earlier query that expects the same reply, and releasable() hands it out later. A request
-    // that is already waiting is not queued twice: pressing a button again and again while the
-    // device is silent asks once more, not once per press.
-    bool add(Query query, const QByteArray &request, int unitIndex = 0);
-    // The query just added was written at nowMs, or could not be written and is forgotten.
-    void markLastSent(qint64 nowMs);
-    void forgetLast();
-    // Waiting queries that may be written now, in press order; each is marked sent at nowMs.
-    QList<Outstanding> releasable(qint64 nowMs);
+    // Adds a query in press order with the next ticket. False when it waits behind an earlier
+    // query that expects the same reply (releasable() hands it out later) or when the same request
+    // is already waiting: pressing a button again and again while the device is silent asks once
+    // more, not once per press. The ticket is 0 for such a repeat.
+    bool add(Query query, const QByteArray &request, int unitIndex, quint64 *ticket);
+    // The query was written at nowMs.
+    void markSent(quint64 ticket, qint64 nowMs);
+    // Forgets a query, sent or waiting (its request could not be written, it was answered late...).
+    void forget(quint64 ticket);
+    // Tickets of the waiting queries that may be written now, in press order. They stay waiting
+    // until markSent(): one whose write fails is not taken for sent.
+    QList<quint64> releasable() const;
+    const Outstanding *find(quint64 ticket) const;
 
     // The oldest sent query that expects this reply key, without taking it.
     const Outstanding *oldestFor(int key) const;
@@ -68,9 +73,10 @@ struct PendingReplies {
     // Takes the oldest sent query, other than the probe's, that expects a Modbus read reply (an
     // exception to a read ends it; the probe's walk decides for itself).
     std::optional<Outstanding> takeOldestRead();
-    // Sent queries older than AnswerTimeoutMs, taken out in the order sent. The probe's request is
-    // left alone: the probe's own walk decides when it has waited long enough.
-    QList<Outstanding> expire(qint64 nowMs);
+    // Sent queries whose answer is overdue at nowMs (timeoutMs after they were written), oldest
+    // first, left in place. The probe's request is left out: the probe's own walk decides when it
+    // has waited long enough.
+    QList<Outstanding> overdue(qint64 nowMs, qint64 timeoutMs) const;
     // The probe's request was written again at another rate.
     void restartProbe(qint64 nowMs);
     void removeProbe();
@@ -80,14 +86,7 @@ struct PendingReplies {
     int count(Query query) const;
 
     QList<Outstanding> queries; // in press order
-    quint32 baudScanTicks = 0;  // poll ticks since the probe's current rate was set
-    quint8 pendingBaudrate = 0; // baud-rate probe step: 0 idle, 1 = 19200, 2 = 9600, 3 = 4800, 4 = 2400
-    QString deviceIdText;
-    QString firmwareIdText;
+    quint64 lastTicket = 0;
 };
-
-// The one record of the process.
-// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): shared by command slots and decoder by design
-extern PendingReplies pendingReplies;
 
 #endif

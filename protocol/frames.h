@@ -42,6 +42,7 @@ constexpr int SingleWriteSize = 8;
 constexpr int ReadRequestSize = 8;
 constexpr int ReadReplyOverhead = 5; // address, function, byte count, two CRC bytes
 constexpr int ExceptionReplySize = 5;
+constexpr quint16 MaxReadRegisters = 125; // a read reply's byte count (one byte) holds at most 250
 } // namespace Modbus
 
 // The three request layouts. 16-bit fields go high byte first, the CRC low byte first.

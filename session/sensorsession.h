@@ -1,0 +1,163 @@
+#ifndef ZELVIK_SENSORSESSION_H
+#define ZELVIK_SENSORSESSION_H
+
+#include "baudprobe.h"
+#include "framer.h"
+#include "localecho.h"
+#include "pendingreplies.h"
+#include "values.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class SessionLine;
+
+// One sensor on one line: the queue of queries and its matching rule, the framer and every check
+// value, the local-echo filter, deadlines, retries and the baud-rate probe. It has no widgets and
+// no clock of its own: the front end hands it the bytes it read and the time (milliseconds on any
+// steady clock), it writes through the line it was given, and it reports what happened as signals.
+// Nothing is shared between sessions.
+class SensorSession : public QObject
+{
+    Q_OBJECT
+public:
+    using Query = PendingReplies::Query;
+
+    // A query as it ended: answered (frame is the reply), refused (frame is the exception reply) or
+    // not answered in time (frame empty).
+    struct Reply {
+        Query query = Query::request;
+        quint64 ticket = 0;
+        int unitIndex = 0;
+        QByteArray request;
+        QByteArray frame;
+        int attempts = 0;
+    };
+    // An exception reply. It says which function failed, not which request: hasQuery tells whether
+    // a waiting query was ended by it.
+    struct Refusal {
+        bool toWrite = false; // the function that failed was a write
+        quint8 code = 0;
+        bool hasQuery = false;
+        Reply query;
+    };
+    enum class Note {
+        NotSent,      // a request could not be written
+        Dropped,      // unframed bytes, or more than one read takes
+        Incomplete,   // a frame that did not complete in time
+        BadCheck      // a whole frame whose check value failed
+    };
+
+    // A read of more than this many bytes at once is cut to its newest part: a babbling line or a
+    // wrong adapter setting can deliver far more than any reply, and only the newest bytes can
+    // still hold an answer.
+    static constexpr int MaxBytesPerRead = 4096;
+
+    explicit SensorSession(SessionLine *line, QObject *parent = nullptr);
+
+    // How long a query waits for its answer, and how often its request is written again when none
+    // came (the window: 1 s, never again).
+    void setAnswerTimeout(qint64 ms) { m_answerTimeoutMs = ms; }
+    qint64 answerTimeout() const { return m_answerTimeoutMs; }
+    void setRetries(int retries) { m_retries = retries; }
+    // Only replies from this Modbus address count (0: from any device).
+    void setDeviceAddress(quint8 address) { m_address = address; }
+    // The probe holds each rate for polls poll() calls, or with polls 0 for holdMs, writing its
+    // request attemptsPerRate times there.
+    void setProbeHold(quint32 polls, qint64 holdMs, int attemptsPerRate) { m_probe.setHold(polls, holdMs, attemptsPerRate); }
+    // Drops the copy of each request that an echoing adapter sends back. Switching keeps what the
+    // filter held back: those bytes go on to the framer.
+    void setLocalEcho(bool on, qint64 nowMs);
+    bool localEcho() const { return m_localEchoOn; }
+
+    // A query: its request goes out now, or after the query ahead of it that expects the same
+    // reply has ended. Returns its ticket, or 0 when nothing will come of it (the line is closed,
+    // the write failed, or the same request already waits).
+    quint64 query(Query query, const QByteArray &request, qint64 nowMs, int unitIndex = 0);
+    // A query whose request goes out delayMs from nowMs (the device needs a moment first); the
+    // session asks for a wake-up through wakeUpAt().
+    void queryLater(Query query, const QByteArray &request, qint64 nowMs, qint64 delayMs);
+    // A request nobody waits for (a write whose echo is only shown). False when not written.
+    bool send(const QByteArray &frame);
+    // Starts the baud-rate probe (again, when it runs); its request waits like any two-byte query.
+    void startProbe(qint64 nowMs);
+    bool probing() const { return m_probe.running(); }
+
+    // What the line delivered at nowMs: framed, checked and matched at once.
+    void received(const QByteArray &bytes, qint64 nowMs);
+    // Deadlines at nowMs: frames cut short, queries without an answer, a probe rate held long
+    // enough, requests due, waiting queries released.
+    void advance(qint64 nowMs);
+    // The window's poll tick: what arrived since the last one, then advance(); counts one poll of
+    // the probe's hold.
+    void poll(const QByteArray &bytes, qint64 nowMs);
+    // The line was closed or lost: every query is dropped without a word, a running probe says it
+    // stopped, and bytes held for a frame are forgotten.
+    void lineClosed();
+
+    // The earliest time at which advance() has something to do; -1 when nothing waits on time.
+    qint64 nextDeadline() const;
+    // Queries waiting for an answer or to be written.
+    int outstanding() const { return int(m_pending.queries.size()); }
+    const PendingReplies &pending() const { return m_pending; }
+    const BaudRateProbe &probe() const { return m_probe; }
+
+signals:
+    void written(const QByteArray &frame);
+    void answered(const SensorSession::Reply &reply);
+    void measured(int unitIndex, const Values::Measurement &value);
+    void refused(const SensorSession::Refusal &refusal);
+    void noAnswer(const SensorSession::Reply &query);
+    // A native frame, asked for or not: it names itself, so it is always shown.
+    void nativeReply(quint8 id, const QByteArray &frame);
+    // The echo of a write that no query waits for.
+    void writeEchoed(const QByteArray &echo);
+    // A checked frame that answers no outstanding query.
+    void ignored(const QByteArray &frame);
+    void probeStepped(quint8 step, qint32 rate);
+    void probeAnswered(qint32 rate, quint8 step, const QByteArray &reply);
+    void probeGaveUp(qint32 backAtRate);
+    void probeStopped();
+    void note(SensorSession::Note kind, const QString &line);
+    // advance() has something to do at this time (a request due later).
+    void wakeUpAt(qint64 atMs);
+
+private:
+    struct Later {
+        Query query;
+        QByteArray request;
+        qint64 dueMs;
+    };
+
+    bool writeQuery(quint64 ticket, qint64 nowMs);
+    bool writeRequest(const QByteArray &frame);
+    void handle(const FramerEvent &cut, qint64 nowMs);
+    void handleFrame(FrameKind kind, const QByteArray &frame);
+    void handleReadReply(const QByteArray &reply);
+    void handleException(const QByteArray &reply);
+    bool fromOtherDevice(FrameKind kind, const QByteArray &frame) const;
+    std::optional<PendingReplies::Outstanding> takeMatching(const QByteArray &frame, bool refusal);
+    void answer(const PendingReplies::Outstanding &query, const QByteArray &frame);
+    void runProbeStep(const BaudRateProbe::Step &step, qint64 nowMs);
+    void expire(qint64 nowMs);
+    void release(qint64 nowMs);
+    static Reply replyOf(const PendingReplies::Outstanding &query, const QByteArray &frame);
+
+    SessionLine *m_line;
+    PendingReplies m_pending;
+    ReplyFramer m_framer;
+    LocalEcho m_echo;
+    BaudRateProbe m_probe;
+    QList<Later> m_later;
+    bool m_localEchoOn = false;
+    qint64 m_answerTimeoutMs = 1000;
+    int m_retries = 0;
+    quint8 m_address = 0;
+    qint32 m_rateBeforeProbe = 0;
+};
+
+Q_DECLARE_METATYPE(SensorSession::Reply)
+Q_DECLARE_METATYPE(SensorSession::Refusal)
+
+#endif
