@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -55,7 +56,7 @@ QString SerialLink::failureReason(const QString &portName) const
         return reason;
     // The serial library reports a port locked by another program as a permission error too. When
     // this user may read and write the device node, the lock is the cause, not the permissions.
-    if (::access(systemLocation(portName).toLocal8Bit().constData(), R_OK | W_OK) == 0)
+    if (::faccessat(AT_FDCWD, systemLocation(portName).toLocal8Bit().constData(), R_OK | W_OK, AT_EACCESS) == 0)
         return text("the port is in use by another program (the system said: %1)").arg(reason);
     // On Debian serial ports belong to the dialout group; this is the usual cause.
     return reason

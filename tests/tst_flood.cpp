@@ -8,6 +8,7 @@
 #include "residentmemory.h"
 #include "testbytes.h"
 #include "windowfixture.h"
+#include "windowprobe.h"
 
 #include <atomic>
 #include <random>
@@ -65,7 +66,7 @@ private slots:
         // Once the stream stops, the window catches up and the next query is answered.
         QVERIFY(waitTicks(3));
         pty->readFor(300);
-        QTRY_VERIFY_WITH_TIMEOUT(pendingReplies.queries.isEmpty(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(WindowProbe::pending(*window).queries.isEmpty(), 3000);
         QVERIFY(press("pushButton_GetTempHumi"));
         QCOMPARE(pty->read(8, 2000), withCrc("00 03 00 A8 00 01"));
         QVERIFY(pty->write(withCrc("01 03 02 17 2D")));

@@ -146,8 +146,8 @@ private slots:
         QVERIFY(saveThroughDialog(window->findChild<QAction *>("actionSaveMeasurements"), path));
         const QStringList lines = fileLines(path);
         QCOMPARE(lines.size(), 4);
-        QCOMPARE(lines.at(0), QString("time,unit,PM2.5 (µg/m³),PM10 (µg/m³),PM100 (µg/m³)"));
-        const QStringList units = {"Avg", "2"};
+        QCOMPARE(lines.at(0), QString("time,unit,pm2_5_ug_m3,pm10_ug_m3,pm100_ug_m3"));
+        const QStringList units = {"avg", "2"};
         for (int row = 0; row < 2; ++row) {
             const QStringList cells = lines.at(row + 1).split(',');
             QCOMPARE(cells.size(), 5);

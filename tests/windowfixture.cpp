@@ -1,5 +1,4 @@
 #include "windowfixture.h"
-#include "pendingreplies.h"
 #include "windowprobe.h"
 
 #include <QtTest>
@@ -12,8 +11,12 @@ MainWindow &WindowFixture::newWindow()
     window.reset();
     window = std::make_unique<MainWindow>();
     window->installEventFilter(this);
+    written.clear();
+    connect(&WindowProbe::session(*window), &SensorSession::written, this,
+            [this](const QByteArray &frame) { written << frame; });
     ticks = 0;
     lastTickAt = -1;
+    driven = false;
     clock.start();
     return *window;
 }
@@ -32,7 +35,6 @@ bool WindowFixture::openPort(const QString &path)
 bool WindowFixture::openOnPty()
 {
     closeAll();
-    pendingReplies = PendingReplies{};
     pty = std::make_unique<PtyPair>();
     newWindow();
     return pty->isValid() && openPort(pty->slavePath());
@@ -110,6 +112,10 @@ QStringList WindowFixture::logLines() const
 
 bool WindowFixture::waitTicks(int count)
 {
+    if (driven) {
+        tick(count);
+        return true;
+    }
     const int target = ticks + count;
     return QTest::qWaitFor([&] { return ticks >= target; }, 400 * count + 600);
 }
@@ -118,8 +124,66 @@ bool WindowFixture::eventFilter(QObject *watched, QEvent *event)
 {
     if (window && watched == window.get() && event->type() == QEvent::Timer
         && static_cast<QTimerEvent *>(event)->timerId() == WindowProbe::pollTimerId(*window)) {
+        if (driven)
+            return true; // the test runs the ticks
         ++ticks;
         lastTickAt = clock.elapsed();
     }
     return false;
+}
+
+void WindowFixture::driveTime()
+{
+    driven = true;
+    now = 0;
+    WindowProbe::setClock(*window, [this] { return now; });
+}
+
+bool WindowFixture::deliver(const QByteArray &bytes)
+{
+    QSerialPort &port = WindowProbe::serial(*window);
+    const qint64 expected = port.bytesAvailable() + bytes.size();
+    if (!pty->write(bytes))
+        return false;
+    QElapsedTimer waited;
+    waited.start();
+    while (port.bytesAvailable() < expected && waited.elapsed() < 2000)
+        port.waitForReadyRead(50);
+    return port.bytesAvailable() >= expected;
+}
+
+void WindowFixture::tick(int count)
+{
+    for (int i = 0; i < count; ++i) {
+        now += 300;
+        ++ticks;
+        lastTickAt = now;
+        WindowProbe::tick(*window);
+    }
+}
+
+bool WindowFixture::tickUntil(const std::function<bool()> &done, int maxTicks)
+{
+    for (int i = 0; i < maxTicks && !done(); ++i)
+        tick();
+    return done();
+}
+
+void WindowFixture::advanceTo(qint64 ms)
+{
+    now = ms;
+    WindowProbe::advance(*window);
+}
+
+QStringList WindowFixture::closeBoxes()
+{
+    QStringList texts;
+    for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
+        if (!box->isVisible())
+            continue;
+        texts << box->windowTitle() + QStringLiteral(": ") + box->text();
+        box->button(QMessageBox::Ok)->click();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return texts;
 }

@@ -8,10 +8,12 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 // The real window driven the way the operator drives it, by object names, with its poll ticks
-// counted. Window suites derive from it.
+// counted. Window suites derive from it. With driveTime() the test owns the window's time: the
+// 300 ms timer's ticks are held back, the window's clock reads `now`, and tick() runs a poll.
 class WindowFixture : public QObject
 {
 public:
@@ -45,14 +47,32 @@ public:
     QStringList values(const QStringList &nameValues) const;
     // The log pane's lines, empty ones left out.
     QStringList logLines() const;
-    // Runs the event loop until count more poll ticks have started.
+    // Runs the event loop until count more poll ticks have started; with driven time, runs count
+    // ticks at once, each 300 ms after the last.
     bool waitTicks(int count);
+
+    // From now on the test drives the window's clock and poll (for the current window).
+    void driveTime();
+    // Driven time: writes bytes from the device's end and waits until the port holds them, so
+    // that the next tick reads them all.
+    bool deliver(const QByteArray &bytes);
+    // Driven time: count poll ticks, the clock moved 300 ms before each.
+    void tick(int count = 1);
+    // Driven time: ticks until done() holds, at most maxTicks; true when it held.
+    bool tickUntil(const std::function<bool()> &done, int maxTicks = 10);
+    // The texts of the information boxes open now; each is closed with its OK button.
+    QStringList closeBoxes();
+    // Driven time: moves the clock and lets the window do what is due by then between ticks.
+    void advanceTo(qint64 ms);
 
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<PtyPair> pty;
     QElapsedTimer clock;  // started by newWindow()
     int ticks = 0;
     qint64 lastTickAt = -1; // clock time at which the latest tick started
+    bool driven = false;
+    qint64 now = 0; // the window's time while driven
+    QList<QByteArray> written; // every frame the window's session wrote, in order
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
