@@ -9,7 +9,6 @@
 using Query = PendingReplies::Query;
 
 #include <QDebug>
-#include <QMessageBox>
 
 void MainWindow::on_pushButton_TransSend_clicked()
 {
@@ -18,10 +17,9 @@ void MainWindow::on_pushButton_TransSend_clicked()
     if (!send.fits) {
         // The request holds at most 91 data bytes; cutting the operator's frame would send
         // something they did not type.
-        QMessageBox::information(this, tr("Information"),
-                                 tr("At most %1 bytes can be sent through the channel; the text has %2.")
-                                     .arg(Commands::MaxTransparentBytes)
-                                     .arg(send.parts));
+        openBox(tr("Information"), tr("At most %1 bytes can be sent through the channel; the text has %2.")
+                                       .arg(Commands::MaxTransparentBytes)
+                                       .arg(send.parts));
         return;
     }
     for (const char byte : send.request)

@@ -6,7 +6,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 
 bool MainWindow::inputAccepted(const QLineEdit *edit, const QLabel *caption, Input::Kind kind)
 {
@@ -22,8 +21,7 @@ bool MainWindow::inputAccepted(const QLineEdit *edit, const QLabel *caption, Inp
         : tr("\"%1\" takes a whole number from %2 to %3.").arg(name, lowest, highest);
     const QString typed = edit->text().trimmed().isEmpty() ? tr("The field is empty.")
                                                           : tr("\"%1\" is not one.").arg(edit->text());
-    QMessageBox::information(this, tr("Information"), takes + QLatin1Char(' ') + typed + QLatin1Char(' ')
-                                                          + tr("Nothing was sent."));
+    openBox(tr("Information"), takes + QLatin1Char(' ') + typed + QLatin1Char(' ') + tr("Nothing was sent."));
     return false;
 }
 

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMenu>
-#include <QMessageBox>
 
 void MainWindow::setUpLogPane()
 {
@@ -45,7 +44,7 @@ void MainWindow::saveLog()
                                                       tr("Text files (*.txt);;All files (*)"));
     QString error;
     if (!path.isEmpty() && !record.saveLog(path, &error))
-        QMessageBox::information(this, tr("Information"), tr("The log was not saved in %1: %2").arg(path, error));
+        openBox(tr("Information"), tr("The log was not saved in %1: %2").arg(path, error));
 }
 
 void MainWindow::saveMeasurements()
@@ -56,8 +55,7 @@ void MainWindow::saveMeasurements()
                                      tr("CSV files (*.csv);;All files (*)"));
     QString error;
     if (!path.isEmpty() && !record.saveMeasurements(path, &error)) {
-        QMessageBox::information(this, tr("Information"),
-                                 tr("The measurements were not saved in %1: %2").arg(path, error));
+        openBox(tr("Information"), tr("The measurements were not saved in %1: %2").arg(path, error));
     }
 }
 

@@ -104,7 +104,7 @@ void MainWindow::About()
         + QStringLiteral("<br>") + tr("Zelvik Config and Test ") + QStringLiteral("</html><html>")
         + QStringLiteral("<br>") + tr("https://zelvik.example/ ") + QStringLiteral("</html><html>")
         + QStringLiteral("<br>") + buildDate + QStringLiteral("</html>");
-    QMessageBox::information(nullptr, tr("About"), text, QMessageBox::Ok, QMessageBox::NoButton);
+    openBox(tr("About"), text);
 }
 
 // The port's full path, what it is and who made it, as far as the system says.

@@ -150,6 +150,8 @@ private:
     qint64 now() const { return clockOverride ? clockOverride() : clock.elapsed(); }
     // An information box that does not block the poll; while one is open, others only log.
     void showInformation(const QString &text);
+    // A box with one OK button that does not block the poll either.
+    QMessageBox *openBox(const QString &title, const QString &text);
 
     Ui::MainWindow *ui;
     SerialLink link;

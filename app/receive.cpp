@@ -248,9 +248,15 @@ QString MainWindow::queryCaption(Query query) const
 void MainWindow::showInformation(const QString &text)
 {
     appendLog(text);
-    if (infoBox)
-        return;
-    infoBox = new QMessageBox(QMessageBox::Information, tr("Information"), text, QMessageBox::Ok, this);
-    infoBox->setAttribute(Qt::WA_DeleteOnClose);
-    infoBox->open();
+    if (!infoBox)
+        infoBox = openBox(tr("Information"), text);
+}
+
+QMessageBox *MainWindow::openBox(const QString &title, const QString &text)
+{
+    // open(), not exec(): the poll goes on while the operator reads it.
+    auto *box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return box;
 }
