@@ -20,6 +20,7 @@ struct Options {
     QCommandLineOption baud;
     QCommandLineOption record;
     QCommandLineOption localEcho;
+    QCommandLineOption noLocalEcho;
 };
 
 Options describeOptions(QCommandLineParser &parser)
@@ -38,8 +39,11 @@ Options describeOptions(QCommandLineParser &parser)
     const QCommandLineOption localEcho(QStringLiteral("local-echo"),
                                        text("The adapter echoes what it sends: drop that copy of each request "
                                             "(remembered for the next start)."));
-    parser.addOptions({port, baud, record, localEcho});
-    return {help, version, port, baud, record, localEcho};
+    const QCommandLineOption noLocalEcho(QStringLiteral("no-local-echo"),
+                                         text("The adapter does not echo: keep every byte received "
+                                              "(remembered for the next start)."));
+    parser.addOptions({port, baud, record, localEcho, noLocalEcho});
+    return {help, version, port, baud, record, localEcho, noLocalEcho};
 }
 
 } // namespace
@@ -83,7 +87,12 @@ CommandLine parseCommandLine(const QStringList &arguments)
 
     line.port = parser.value(options.port);
     line.recordFile = parser.value(options.record);
-    line.localEcho = parser.isSet(options.localEcho);
+    if (parser.isSet(options.localEcho) && parser.isSet(options.noLocalEcho)) {
+        line.action = CommandLine::Action::Error;
+        line.message = text("--local-echo and --no-local-echo exclude each other");
+    } else if (parser.isSet(options.localEcho) || parser.isSet(options.noLocalEcho)) {
+        line.localEcho = parser.isSet(options.localEcho);
+    }
     if (parser.isSet(options.baud)) {
         bool ok = false;
         line.baudRate = parser.value(options.baud).toInt(&ok);

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // What the command line asks for: help, the version, or the window with a port and speed chosen
 // in advance (the operator still presses Open) and a file the session record is appended to.
 struct CommandLine {
@@ -13,7 +15,7 @@ struct CommandLine {
     QString port;
     int baudRate = 0; // 0: the window's own choice
     QString recordFile;
-    bool localEcho = false;
+    std::optional<bool> localEcho; // unset: as remembered from the last run
 };
 
 // True when the arguments ask for help or the version: these need no display, so they are

@@ -48,8 +48,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "zelvikconfig: --record %s: %s\n", qPrintable(line.recordFile), qPrintable(error));
         return 1;
     }
-    if (line.localEcho || MainWindow::rememberedLocalEcho())
-        window.setLocalEcho(true);
+    window.setLocalEcho(line.localEcho.value_or(MainWindow::rememberedLocalEcho()));
     window.show();
     return QApplication::exec();
 }

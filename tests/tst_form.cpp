@@ -219,15 +219,17 @@ private slots:
         QTest::addColumn<QStringList>("arguments"); // after the program's name
         QTest::addColumn<int>("action");
         QTest::addColumn<bool>("textOnly");
-        QTest::addColumn<QStringList>("chosen"); // port, baud rate, record file
+        QTest::addColumn<QStringList>("chosen"); // port, baud rate, record file, local echo
         QTest::addColumn<QString>("message");    // a part of it
         using A = CommandLine::Action;
         auto row = [](const char *tag, const QStringList &arguments, A action, const QStringList &chosen, const QString &message) {
             QTest::newRow(tag) << arguments << int(action) << (action == A::Help || action == A::Version) << chosen << message;
         };
-        row("nothing", {}, A::Run, {"", "0", ""}, "");
-        row("all choices", {"--port", "/dev/serial/by-id/usb-FTDI-if00-port0", "--baud", "4800", "--record", "/tmp/bench.log"}, A::Run,
-            {"/dev/serial/by-id/usb-FTDI-if00-port0", "4800", "/tmp/bench.log"}, "");
+        row("nothing", {}, A::Run, {"", "0", "", "remembered"}, "");
+        row("all choices", {"--port", "/dev/serial/by-id/usb-FTDI-if00-port0", "--baud", "4800", "--record", "/tmp/bench.log", "--local-echo"},
+            A::Run, {"/dev/serial/by-id/usb-FTDI-if00-port0", "4800", "/tmp/bench.log", "on"}, "");
+        row("local echo off", {"--no-local-echo"}, A::Run, {"", "0", "", "off"}, "");
+        row("local echo on and off", {"--local-echo", "--no-local-echo"}, A::Error, {}, "exclude");
         row("help", {"--help"}, A::Help, {"", "0", ""}, "--record <file>");
         row("help beside the toolkit's options", {"-platform", "xcb", "-h"}, A::Help, {"", "0", ""}, "--port <path>");
         row("help with the toolkit's options", {"--help-all"}, A::HelpAll, {"", "0", ""}, "");
@@ -251,7 +253,9 @@ private slots:
         QCOMPARE(int(parsed.action), action);
         QVERIFY2(parsed.message.contains(message), qPrintable(parsed.message));
         if (parsed.action == CommandLine::Action::Run)
-            QCOMPARE((QStringList{parsed.port, QString::number(parsed.baudRate), parsed.recordFile}), chosen);
+            QCOMPARE((QStringList{parsed.port, QString::number(parsed.baudRate), parsed.recordFile,
+                                  !parsed.localEcho ? "remembered" : *parsed.localEcho ? "on" : "off"}),
+                     chosen);
     }
 
     // The port and speed from the command line are shown, not opened; a speed the window does not
