@@ -240,7 +240,7 @@ void MainWindow::on_pushButton_clicked()
 
 bool MainWindow::writeFrame(const QByteArray &frame)
 {
-    return session.send(frame);
+    return session.send(frame, now());
 }
 
 void MainWindow::echoFrame(const QByteArray &frame)

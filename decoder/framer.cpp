@@ -220,6 +220,13 @@ QList<FramerEvent> ReplyFramer::take(qint64 nowMs)
         flushJunk();
 
         if (length == Framing::NeedMore || length > m_buffer.size()) {
+            // A start byte is cheap to fake, a check value is not: a whole frame that passes its
+            // check inside the unfinished one shows that its start was a stray byte.
+            const int inside = resyncPoint(int(m_buffer.size()), nowMs, false);
+            if (inside < m_buffer.size()) {
+                junk = inside;
+                continue;
+            }
             if (nowMs - arrivalOf(0) < Framing::IncompleteTimeoutMs)
                 break; // wait for the rest
             // A frame start that never completed; keep whatever frame began behind it.

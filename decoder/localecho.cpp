@@ -1,30 +1,44 @@
 #include "localecho.h"
 
-void LocalEcho::sent(const QByteArray &request)
+void LocalEcho::sent(const QByteArray &request, qint64 nowMs)
 {
-    if (!expecting()) {
-        m_expected.clear();
-        m_matched = 0;
-    }
-    m_expected += request;
+    if (!request.isEmpty())
+        m_copies.append(Copy{request, nowMs});
 }
 
-QByteArray LocalEcho::filter(const QByteArray &received)
+QByteArray LocalEcho::filter(const QByteArray &received, qint64 nowMs)
 {
-    int at = 0;
-    while (expecting() && at < received.size()) {
-        if (received.at(at) != m_expected.at(m_matched))
-            return flush() + received.mid(at);
-        ++m_matched;
-        ++at;
+    QByteArray passed;
+    // Copies overdue are given up, except one whose bytes are arriving now.
+    while (!m_copies.isEmpty() && m_matched == 0 && nowMs - m_copies.first().sentAtMs > CopyWindowMs)
+        m_copies.removeFirst();
+    for (const char byte : received) {
+        if (m_copies.isEmpty()) {
+            passed += byte;
+            continue;
+        }
+        const QByteArray &copy = m_copies.first().bytes;
+        if (byte != copy.at(m_matched) && m_matched > 0) {
+            // Not the copy after all: what was held goes on, and this byte may start the copy.
+            passed += copy.left(m_matched);
+            m_matched = 0;
+        }
+        if (byte != copy.at(m_matched)) {
+            passed += byte;
+            continue;
+        }
+        if (++m_matched == copy.size()) {
+            m_copies.removeFirst();
+            m_matched = 0;
+        }
     }
-    return received.mid(at);
+    return passed;
 }
 
 QByteArray LocalEcho::flush()
 {
-    QByteArray held = expecting() ? m_expected.left(m_matched) : QByteArray();
-    m_expected.clear();
+    const QByteArray held = m_copies.isEmpty() ? QByteArray() : m_copies.first().bytes.left(m_matched);
+    m_copies.clear();
     m_matched = 0;
     return held;
 }

@@ -46,7 +46,7 @@ quint64 SensorSession::query(Query query, const QByteArray &request, qint64 nowM
 {
     // A query whose request never went out waits for nothing.
     if (!m_line->isOpen()) {
-        writeRequest(request);
+        writeRequest(request, nowMs);
         return 0;
     }
     quint64 ticket = 0;
@@ -61,9 +61,9 @@ void SensorSession::queryLater(Query query, const QByteArray &request, qint64 no
     emit wakeUpAt(nowMs + delayMs);
 }
 
-bool SensorSession::send(const QByteArray &frame)
+bool SensorSession::send(const QByteArray &frame, qint64 nowMs)
 {
-    return writeRequest(frame);
+    return writeRequest(frame, nowMs);
 }
 
 void SensorSession::startProbe(qint64 nowMs)
@@ -74,7 +74,7 @@ void SensorSession::startProbe(qint64 nowMs)
     query(Query::pendingBaudrate, BaudProbe::request(), nowMs);
 }
 
-bool SensorSession::writeRequest(const QByteArray &frame)
+bool SensorSession::writeRequest(const QByteArray &frame, qint64 nowMs)
 {
     if (!m_line->isOpen()) {
         emit note(Note::NotSent, text("Request not sent: the port is not open."));
@@ -86,7 +86,7 @@ bool SensorSession::writeRequest(const QByteArray &frame)
         return false;
     }
     if (m_localEchoOn)
-        m_echo.sent(frame);
+        m_echo.sent(frame, nowMs);
     emit written(frame);
     return true;
 }
@@ -101,13 +101,13 @@ bool SensorSession::writeQuery(quint64 ticket, qint64 nowMs)
         // A request that could not be written starts nothing and leaves the port as it was.
         m_rateBeforeProbe = m_line->baudRate();
         m_line->setBaudRate(BaudProbe::StartRate);
-        if (!writeRequest(query->request)) {
+        if (!writeRequest(query->request, nowMs)) {
             m_line->setBaudRate(m_rateBeforeProbe);
             m_pending.forget(ticket);
             return false;
         }
         m_probe.start(nowMs);
-    } else if (!writeRequest(query->request)) {
+    } else if (!writeRequest(query->request, nowMs)) {
         m_pending.forget(ticket); // never on the line, so never answered
         return false;
     }
@@ -126,7 +126,7 @@ void SensorSession::received(const QByteArray &bytes, qint64 nowMs)
         m_echo.flush();
         data = data.right(MaxBytesPerRead);
     } else if (m_localEchoOn) {
-        data = m_echo.filter(data);
+        data = m_echo.filter(data, nowMs);
     }
     m_framer.append(data, nowMs);
     for (const FramerEvent &cut : m_framer.take(nowMs))
@@ -200,7 +200,7 @@ void SensorSession::handle(const FramerEvent &cut, qint64 nowMs)
     if (cut.type == FramerEvent::BadCheck && m_retries > 0) {
         for (const PendingReplies::Outstanding &q : m_pending.queries) {
             if (q.sent() && q.query != Query::pendingBaudrate) {
-                if (q.attempts <= m_retries && writeRequest(q.request))
+                if (q.attempts <= m_retries && writeRequest(q.request, nowMs))
                     m_pending.markSent(q.ticket, nowMs);
                 break;
             }
@@ -309,13 +309,13 @@ void SensorSession::runProbeStep(const BaudRateProbe::Step &step, qint64 nowMs)
         return;
     }
     m_pending.restartProbe(nowMs);
-    writeRequest(BaudProbe::request());
+    writeRequest(BaudProbe::request(), nowMs);
 }
 
 void SensorSession::expire(qint64 nowMs)
 {
     for (const PendingReplies::Outstanding &q : m_pending.overdue(nowMs, m_answerTimeoutMs)) {
-        if (q.attempts <= m_retries && writeRequest(q.request)) {
+        if (q.attempts <= m_retries && writeRequest(q.request, nowMs)) {
             m_pending.markSent(q.ticket, nowMs);
             continue;
         }

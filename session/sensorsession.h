@@ -79,7 +79,7 @@ public:
     // session asks for a wake-up through wakeUpAt().
     void queryLater(Query query, const QByteArray &request, qint64 nowMs, qint64 delayMs);
     // A request nobody waits for (a write whose echo is only shown). False when not written.
-    bool send(const QByteArray &frame);
+    bool send(const QByteArray &frame, qint64 nowMs);
     // Starts the baud-rate probe (again, when it runs); its request waits like any two-byte query.
     void startProbe(qint64 nowMs);
     bool probing() const { return m_probe.running(); }
@@ -131,7 +131,7 @@ private:
     };
 
     bool writeQuery(quint64 ticket, qint64 nowMs);
-    bool writeRequest(const QByteArray &frame);
+    bool writeRequest(const QByteArray &frame, qint64 nowMs);
     void handle(const FramerEvent &cut, qint64 nowMs);
     void handleFrame(FrameKind kind, const QByteArray &frame);
     void handleReadReply(const QByteArray &reply);

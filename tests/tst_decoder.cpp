@@ -103,8 +103,12 @@ private slots:
         row("lone byte dropped after a second", {{0, hex("55")}}, {"Incomplete reply dropped: 55"}, 1000);
         row("time-out keeps a reply that began later", {{0, Measurement.left(5)}, {900, Temp.left(3)}},
             {"Incomplete reply dropped: 01 03 08 00 7b"}, 1000);
-        row("time-out keeps a whole reply behind a false start", {{0, hex("01 03 40") + Temp}},
-            {"Incomplete reply dropped: 01 03 40", frameLine("read", Temp)}, 1000);
+        // A frame start that cannot complete yet gives way to a whole, checked frame inside it.
+        row("a whole reply behind a false start", {{0, hex("01 03 40") + Temp}},
+            {"Unframed bytes dropped: 01 03 40", frameLine("read", Temp)});
+        row("stray native head before a reply", {{0, hex("AA") + Temp}}, {"Unframed bytes dropped: aa", frameLine("read", Temp)});
+        row("stray native head, the reply behind it over two ticks", {{0, hex("AA") + Temp.left(3)}, {300, Temp.mid(3)}},
+            {"Unframed bytes dropped: aa", frameLine("read", Temp)});
 
         // A damaged frame is refused whole with its check values.
         row("read reply, CRC low byte", {{0, flipped(Temp, 5)}}, {crcRefusal(flipped(Temp, 5))});
@@ -184,10 +188,19 @@ private slots:
     {
         PendingReplies pending;
         auto send = [&pending](Query query, const char *request, qint64 at) {
-            const bool now = pending.add(query, withCrc(request));
+            quint64 ticket = 0;
+            const bool now = pending.add(query, withCrc(request), 0, &ticket);
             if (now)
-                pending.markLastSent(at);
+                pending.markSent(ticket, at);
             return now;
+        };
+        // The oldest waiting query that may go out now, marked sent.
+        auto release = [&pending](qint64 at) {
+            const QList<quint64> tickets = pending.releasable();
+            if (tickets.isEmpty())
+                return Query::request;
+            pending.markSent(tickets.first(), at);
+            return pending.find(tickets.first())->query;
         };
         QVERIFY(send(Query::pendingSensorData, "00 03 00 B4 00 04", 0));
         QVERIFY(send(Query::pendingTempHumi, "00 03 00 A8 00 01", 10));
@@ -196,13 +209,15 @@ private slots:
         QCOMPARE(PendingReplies::replyKey(withCrc("00 03 00 C9 00 04")), 8);
         QCOMPARE(PendingReplies::replyKey(withCrc("AA 03 00 C9 00 04")), 8); // a read from address AA is no native frame
         QCOMPARE(PendingReplies::replyKey(withCrc("00 06 00 A2 00 00")), -1);
+        QCOMPARE(PendingReplies::replyKey(withCrc("00 03 00 00 00 7D")), 250);
+        QCOMPARE(PendingReplies::replyKey(withCrc("00 03 00 00 00 7E")), -1); // more than one reply can carry
 
         // Pressed twice: the second waits until the first has ended, then goes out.
         QVERIFY(!send(Query::pendingModbusAddr, "00 03 00 00 00 01", 40));
         QVERIFY(!send(Query::pendingTempHumi, "00 03 00 A8 00 01", 50));
         QVERIFY(!send(Query::pendingTempHumi, "00 03 00 A8 00 01", 55)); // already waiting: not queued again
         QCOMPARE(pending.count(Query::pendingTempHumi), 2);
-        QVERIFY(pending.releasable(60).isEmpty());
+        QVERIFY(pending.releasable().isEmpty());
 
         QCOMPARE(pending.take(4)->query, Query::pendingCalibration);
         QCOMPARE(pending.take(2)->query, Query::pendingTempHumi);
@@ -210,29 +225,32 @@ private slots:
         QCOMPARE(pending.take(8)->unitIndex, 0);
         QVERIFY(!pending.take(38)); // a reply nobody asked for
 
-        const QList<PendingReplies::Outstanding> released = pending.releasable(400);
-        QCOMPARE(released.size(), 1);
-        QCOMPARE(released.first().query, Query::pendingModbusAddr);
-        QCOMPARE(released.first().request, withCrc("00 03 00 00 00 01"));
-        QCOMPARE(pending.take(2)->query, Query::pendingModbusAddr);
-        QCOMPARE(pending.releasable(500).first().query, Query::pendingTempHumi);
+        QCOMPARE(pending.releasable().size(), 1);
+        QCOMPARE(release(400), Query::pendingModbusAddr);
+        QCOMPARE(pending.take(2)->request, withCrc("00 03 00 00 00 01"));
+        QCOMPARE(release(500), Query::pendingTempHumi);
     }
 
     // A lost reply ends its query at the deadline; the next query's reply goes to the next query.
     void lostReplyCausesNoCrossTalk()
     {
         PendingReplies pending;
-        QVERIFY(pending.add(Query::pendingTempHumi, withCrc("00 03 00 A8 00 01")));
-        pending.markLastSent(0);
-        QVERIFY(!pending.add(Query::pendingModbusAddr, withCrc("00 03 00 00 00 01")));
-        QVERIFY(pending.add(Query::pendingSensorData, withCrc("00 03 00 B4 00 04"), 3));
-        pending.markLastSent(100);
+        quint64 temp = 0, address = 0, sensor = 0;
+        QVERIFY(pending.add(Query::pendingTempHumi, withCrc("00 03 00 A8 00 01"), 0, &temp));
+        pending.markSent(temp, 0);
+        QVERIFY(!pending.add(Query::pendingModbusAddr, withCrc("00 03 00 00 00 01"), 0, &address));
+        QVERIFY(pending.add(Query::pendingSensorData, withCrc("00 03 00 B4 00 04"), 3, &sensor));
+        pending.markSent(sensor, 100);
 
-        QVERIFY(pending.expire(999).isEmpty());
-        const QList<PendingReplies::Outstanding> expired = pending.expire(1000);
-        QCOMPARE(expired.size(), 1);
-        QCOMPARE(expired.first().query, Query::pendingTempHumi);
-        QCOMPARE(pending.releasable(1000).first().query, Query::pendingModbusAddr);
+        QVERIFY(pending.overdue(999, 1000).isEmpty());
+        const QList<PendingReplies::Outstanding> late = pending.overdue(1000, 1000);
+        QCOMPARE(late.size(), 1);
+        QCOMPARE(late.first().query, Query::pendingTempHumi);
+        QCOMPARE(late.first().attempts, 1);
+        QVERIFY(pending.releasable().isEmpty()); // overdue is not ended: the session decides
+        pending.forget(temp);
+        QCOMPARE(pending.releasable(), QList<quint64>{address});
+        pending.markSent(address, 1000);
         QCOMPARE(pending.take(2)->query, Query::pendingModbusAddr);
         // An exception to a read ends the oldest sent read query.
         QCOMPARE(pending.takeOldestRead()->unitIndex, 3);
@@ -244,17 +262,19 @@ private slots:
     void probeHoldsItsSlot()
     {
         PendingReplies pending;
-        QVERIFY(pending.add(Query::pendingBaudrate, withCrc("00 03 00 00 00 01")));
-        pending.markLastSent(0);
-        QVERIFY(!pending.add(Query::pendingTempHumi, withCrc("00 03 00 A8 00 01")));
+        quint64 probe = 0, temp = 0;
+        QVERIFY(pending.add(Query::pendingBaudrate, withCrc("00 03 00 00 00 01"), 0, &probe));
+        pending.markSent(probe, 0);
+        QVERIFY(!pending.add(Query::pendingTempHumi, withCrc("00 03 00 A8 00 01"), 0, &temp));
         QCOMPARE(pending.oldestFor(2)->query, Query::pendingBaudrate);
         QVERIFY(!pending.oldestFor(8));
-        QVERIFY(pending.expire(5000).isEmpty());
+        QVERIFY(pending.overdue(5000, 1000).isEmpty());
         pending.restartProbe(900);
-        QVERIFY(pending.releasable(5000).isEmpty());
+        QVERIFY(pending.releasable().isEmpty());
         QVERIFY(!pending.takeOldestRead()); // an exception to another read never ends the probe
         pending.removeProbe();
-        QCOMPARE(pending.releasable(5000).first().query, Query::pendingTempHumi);
+        QCOMPARE(pending.releasable(), QList<quint64>{temp});
+        pending.markSent(temp, 5000);
         QCOMPARE(pending.takeOldestRead()->query, Query::pendingTempHumi);
     }
 
@@ -329,20 +349,22 @@ private slots:
 
     void probeScan()
     {
-        PendingReplies pending;
-        pending.baudScanTicks = 2; // left over from an earlier probe: the first rate still gets three polls
-        BaudProbe::start(pending);
-        QCOMPARE(BaudProbe::rateForStep(pending.pendingBaudrate), BaudProbe::StartRate);
+        BaudRateProbe probe;
+        probe.start(0);
+        probe.poll(300);
+        probe.poll(600); // left over from an earlier walk: the first rate still gets three polls
+        probe.start(600);
+        QCOMPARE(BaudProbe::rateForStep(probe.step()), BaudProbe::StartRate);
 
         QStringList steps; // "tick:rate:debug" for each change of rate, "end" where it gives up
         for (int tick = 1; tick <= 15; ++tick) {
-            const BaudProbe::ScanStep step = BaudProbe::scanStep(pending);
+            const BaudRateProbe::Step step = probe.poll(600 + 300 * tick);
             if (step.changeRate)
                 steps << QString("%1:%2:%3%4").arg(tick).arg(step.rate).arg(step.debugStep).arg(step.ended ? ":end" : "");
         }
         QCOMPARE(steps, QStringList({"3:9600:2", "6:4800:3", "9:2400:4", "12:9600:5:end"}));
-        QCOMPARE(int(pending.pendingBaudrate), 0);
-        QCOMPARE(pending.baudScanTicks, quint32(0)); // an idle probe counts no ticks
+        QVERIFY(!probe.running());
+        QCOMPARE(probe.pollsAtRate(), quint32(0)); // an idle probe counts no ticks
     }
 
     void probeAnswer()
@@ -353,13 +375,26 @@ private slots:
         QVERIFY(!BaudProbe::isAnswer(hex("05 03 04 00 05 00 00"))); // byte count 4
         QVERIFY(!BaudProbe::isAnswer(hex("01 03 02")));             // cut short before its data
 
-        PendingReplies pending;
-        pending.pendingBaudrate = 3;
-        pending.baudScanTicks = 2; // the next scan step would change the rate
-        const quint8 answered = BaudProbe::acceptAnswer(pending);
+        BaudRateProbe probe;
+        probe.start(0);
+        for (int tick = 1; tick <= 8; ++tick)
+            probe.poll(300 * tick); // at 4800, two polls counted: the next one would change the rate
+        const quint8 answered = probe.accept();
         QCOMPARE(QString::fromLatin1(BaudProbe::answerMessage(answered)), QStringLiteral("Baudrate is 4800 !"));
-        for (int tick = 0; tick < 6; ++tick)
-            QVERIFY(!BaudProbe::scanStep(pending).changeRate);
+        for (int tick = 9; tick < 15; ++tick)
+            QVERIFY(!probe.poll(300 * tick).changeRate);
+
+        // Held by time instead of polls (zelvikctl): each rate for its time-out, with a second
+        // request at the same rate before moving on.
+        BaudRateProbe timed;
+        timed.setHold(0, 100, 2);
+        timed.start(0);
+        QVERIFY(!timed.at(99).changeRate && !timed.at(99).again);
+        QCOMPARE(timed.deadline(), qint64(100));
+        const BaudRateProbe::Step again = timed.at(100);
+        QVERIFY(again.again && !again.changeRate && again.rate == 19200);
+        const BaudRateProbe::Step next = timed.at(200);
+        QVERIFY(next.changeRate && next.rate == 9600);
     }
     // What reaches the framer when the request went out and these chunks came back.
     void localEcho_data()
@@ -376,6 +411,10 @@ private slots:
         QTest::newRow("write echoed twice") << write << QList<QByteArray>{write, write} << write;
         // Two requests written back to back: both copies come before the replies.
         QTest::newRow("two copies") << read + write << QList<QByteArray>{read + write.left(3), write.mid(3) + Temp + write} << Temp + write;
+        // The second request went out after the first one's reply had begun to arrive.
+        QTest::newRow("reply between two copies") << read + write << QList<QByteArray>{read + Temp, write} << Temp;
+        QTest::newRow("copy half there when the reply comes") << read + write
+            << QList<QByteArray>{read + write.left(2) + Temp, write.mid(2)} << write.left(2) + Temp + write.mid(2);
     }
 
     void localEcho()
@@ -385,11 +424,24 @@ private slots:
         QFETCH(QByteArray, passed);
         LocalEcho echo;
         for (int at = 0; at < request.size(); at += 8)
-            echo.sent(request.mid(at, 8));
+            echo.sent(request.mid(at, 8), 0);
         QByteArray out;
         for (const QByteArray &chunk : chunks)
-            out += echo.filter(chunk);
+            out += echo.filter(chunk, 100);
         QCOMPARE(out + echo.flush(), passed);
+    }
+
+    // A copy that never came is not awaited for ever: a reply that begins like the request it
+    // answers is kept once the copy's second has passed.
+    void localEchoGivesUpACopy()
+    {
+        const QByteArray read = hex("00 03 00 A8 00 01 04 3B");
+        LocalEcho echo;
+        echo.sent(read, 0);
+        QCOMPARE(echo.filter(read, LocalEcho::CopyWindowMs), QByteArray());
+        echo.sent(read, 2000);
+        QCOMPARE(echo.filter(QByteArray(), 2000 + LocalEcho::CopyWindowMs + 1) + echo.filter(read, 3100), read);
+        QVERIFY(!echo.expecting());
     }
 
     void replyMatch_data()
