@@ -7,7 +7,7 @@
 struct WindowProbe {
     static bool polling(const MainWindow &window) { return window.pollTimer.isActive(); }
     static int pollTimerId(const MainWindow &window) { return window.pollTimer.timerId(); }
-    static QSerialPort &serial(MainWindow &window) { return window.serial; }
+    static QSerialPort &serial(MainWindow &window) { return window.link.port(); }
 };
 
 #endif
