@@ -3,7 +3,7 @@
 # against a bare QMainWindow program (20 runs each, median), response time of the window against
 # the simulated sensor at 9600 baud (200 presses) beside the floor of the poll and the line time,
 # and CPU time in 60 s idle with the port open beside the bare program idle; for zelvikctl the read
-# round trip (200 reads in one process), a 60 s monitor at 10 readings/s and start to exit of
+# round trip (200 reads back to back in one process), a 60 s monitor at 10 readings/s and start to exit of
 # `zelvikctl --version` beside a bare QCoreApplication program.
 # Usage: sh scripts/bench.sh [BUILD_DIR]. BENCH_RUNS, BENCH_PRESSES, BENCH_IDLE_SECONDS and
 # BENCH_MONITOR_SECONDS change the sizes. Runs on an Xvfb display (xvfb-run), so the windows are real X windows.
@@ -49,7 +49,7 @@ rm -f "$OUTPUT"
 # zelvikctl needs no display.
 CLI="$BUILD/bench/zelvik-bench-cli"
 SIM="$BUILD/tools/sensor-sim/zelvik-sensor-sim"
-"$CLI" roundtrip "$SIM" "$PRESSES" || STATUS=$?
+"$CLI" roundtrip "$BUILD/cli/zelvikctl" "$SIM" "$PRESSES" || STATUS=$?
 "$CLI" monitor "$BUILD/cli/zelvikctl" "$SIM" "$MONITOR" || STATUS=$?
 "$CLI" startup "$RUNS" "$BUILD/cli/zelvikctl+--version" "$BUILD/bench/zelvik-bench-barecore" || STATUS=$?
 exit "${STATUS:-0}"
