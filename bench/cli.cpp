@@ -9,7 +9,9 @@
 //                                 per second and the drift of its schedule, from the times it printed.
 //   startup RUNS PROGRAM...       start to exit of each program (arguments after a '+' in its
 //                                 text, e.g. "zelvikctl+--version"), RUNS times in turn, median.
-// zelvikctl is measured from outside, as a script runs it.
+// zelvikctl is measured from outside, as a script runs it. With ZELVIK_BENCH_SHORT set (as ctest
+// runs it) at most 20 reads, 2 s of monitor and 3 runs.
+#include "shortrun.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -65,6 +67,9 @@ bool isReading(const QByteArray &line)
 
 int roundTrip(const QString &ctl, const QString &simulator, int count)
 {
+    count = Bench::sized(count, 20);
+    if (Bench::shortRun())
+        std::printf("short run: %d reads; too few for figures\n", count);
     Simulator sim;
     const QString port = startSimulator(sim, simulator, {QStringLiteral("--delay"), QStringLiteral("22")});
     if (port.isEmpty()) {
@@ -119,6 +124,9 @@ int monitor(const QString &ctl, const QString &simulator, int seconds)
         std::fprintf(stderr, "monitor: simulator did not start\n");
         return 1;
     }
+    seconds = Bench::sized(seconds, 2);
+    if (Bench::shortRun())
+        std::printf("short run: %d s of monitor; too short for figures\n", seconds);
     const int count = seconds * 10;
     QProcess run;
     run.start(ctl, {QStringLiteral("--port"), port, QStringLiteral("--json"), QStringLiteral("monitor"),
@@ -176,6 +184,9 @@ double runOnce(const QStringList &command)
 
 int startup(int runs, const QStringList &programs)
 {
+    runs = Bench::sized(runs, 3);
+    if (Bench::shortRun())
+        std::printf("short run: %d runs of each; too few for figures\n", runs);
     std::vector<std::vector<double>> ms(size_t(programs.size()));
     for (int i = 0; i <= runs; ++i) { // run 0 fills the file caches and is not counted
         for (int p = 0; p < programs.size(); ++p) {
