@@ -21,13 +21,21 @@ if ! command -v xvfb-run >/dev/null 2>&1; then
         exit 1
     fi
 fi
-# The benchmarks are built only when asked for.
-cmake -S "$(dirname "$0")/.." -B "$BUILD" -DZELVIK_BENCH=ON >/dev/null
-cmake --build "$BUILD" --target zelvikconfig zelvikctl zelvik-sensor-sim zelvik-bench zelvik-bench-bare \
-    zelvik-bench-cli zelvik-bench-barecore >/dev/null
+# The benchmarks are built with the tests; BUILD is used as it is configured, never reconfigured.
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    echo "bench: $BUILD is not a configured build folder (make configure, or cmake -S . -B $BUILD)" >&2
+    exit 1
+fi
+if ! cmake --build "$BUILD" -j"$(nproc)" --target zelvikconfig zelvikctl zelvik-sensor-sim zelvik-bench zelvik-bench-bare \
+    zelvik-bench-cli zelvik-bench-barecore >/dev/null; then
+    echo "bench: the benchmarks did not build (they are built only with BUILD_TESTING=ON, the default)" >&2
+    exit 1
+fi
 BUILD=$(cd "$BUILD" && pwd)
 STARTUP="$BUILD/bench/zelvik-bench-startup"
 cmake --build "$BUILD" --target zelvik-bench-startup >/dev/null 2>&1 || true
+# Full sizes, whatever the shell running this had set for ctest.
+unset ZELVIK_BENCH_SHORT
 unset QT_QPA_PLATFORM
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), \
