@@ -26,8 +26,9 @@ demo: build
 soak: build
 	sh scripts/soak.sh $(BUILD)
 
-# Start-up, memory, response time and idle cost, side by side with a bare Qt program.
-bench: build
+# Start-up, memory, response time and idle cost, side by side with a bare Qt program. The script
+# builds only the programs it measures.
+bench: configure
 	sh scripts/bench.sh $(BUILD)
 
 # clang-tidy and cppcheck over the project's own code.

@@ -1,14 +1,17 @@
 // zelvik-bench-cli: the figures of zelvikctl.
-//   roundtrip SIMULATOR COUNT     COUNT measurement reads in one process through zelvikctl's own
-//                                 link, against the simulator at 9600 baud with --delay 22 (the
-//                                 line time of request and reply, which a pseudo-terminal lacks);
-//                                 median and spread beside the 21.9 ms floor.
+//   roundtrip ZELVIKCTL SIMULATOR COUNT
+//                                 COUNT measurement reads back to back in one zelvikctl process
+//                                 (`monitor --interval 0`), against the simulator at 9600 baud with
+//                                 --delay 22 (the line time of request and reply, which a
+//                                 pseudo-terminal lacks), each timed from one printed reading to the
+//                                 next; median and spread beside the 21.9 ms floor.
 //   monitor ZELVIKCTL SIMULATOR S `zelvikctl --json monitor --interval 0.1` for S seconds: readings
 //                                 per second and the drift of its schedule, from the times it printed.
 //   startup RUNS PROGRAM...       start to exit of each program (arguments after a '+' in its
 //                                 text, e.g. "zelvikctl+--version"), RUNS times in turn, median.
-#include "invocation.h"
-#include "link.h"
+// zelvikctl is measured from outside, as a script runs it. With ZELVIK_BENCH_SHORT set (as ctest
+// runs it) at most 20 reads, 2 s of monitor and 3 runs.
+#include "shortrun.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -56,35 +59,58 @@ QString startSimulator(QProcess &sim, const QString &program, const QStringList 
     return QString::fromLocal8Bit(sim.readLine()).trimmed();
 }
 
-int roundTrip(const QString &simulator, int count)
+// A reading of `zelvikctl --json monitor`: a JSON object with its time.
+bool isReading(const QByteArray &line)
 {
+    return QJsonDocument::fromJson(line).object().contains(QLatin1String("time"));
+}
+
+int roundTrip(const QString &ctl, const QString &simulator, int count)
+{
+    count = Bench::sized(count, 20);
+    if (Bench::shortRun())
+        std::printf("short run: %d reads; too few for figures\n", count);
     Simulator sim;
-    Cli::Options options;
-    options.port = startSimulator(sim, simulator, {QStringLiteral("--delay"), QStringLiteral("22")});
-    options.retries = 0;
-    Link link(options);
-    QString message;
-    if (options.port.isEmpty() || !link.open(&message)) {
-        std::fprintf(stderr, "roundtrip: %s\n", options.port.isEmpty() ? "simulator did not start" : qPrintable(message));
+    const QString port = startSimulator(sim, simulator, {QStringLiteral("--delay"), QStringLiteral("22")});
+    if (port.isEmpty()) {
+        std::fprintf(stderr, "roundtrip: simulator did not start\n");
         return 1;
     }
-    const QByteArray request = Cli::readRequest(options, 0);
-    link.exchange(request); // the first one sets up the line
+    // The first reading also opens the port and sets up the line, and the last one may be seen only
+    // as the process ends: count + 2 readings give count round trips between them.
+    QProcess run;
+    run.start(ctl, {QStringLiteral("--port"), port, QStringLiteral("--retries"), QStringLiteral("0"),
+                    QStringLiteral("--json"), QStringLiteral("monitor"), QStringLiteral("--interval"),
+                    QStringLiteral("0"), QStringLiteral("--count"), QString::number(count + 2)});
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<double> arrivedMs; // each reading, when it came out of the pipe
+    // waitForReadyRead blocks without an event loop in between, so a line is stamped as it arrives.
+    while (run.waitForReadyRead(5000)) {
+        const double now = double(clock.nsecsElapsed()) / 1e6;
+        while (run.canReadLine()) {
+            if (isReading(run.readLine()))
+                arrivedMs.push_back(now);
+        }
+    }
+    // waitForFinished is false for a process that has already ended.
+    const bool finished = run.state() == QProcess::NotRunning || run.waitForFinished(5000);
+    while (run.canReadLine()) {
+        if (isReading(run.readLine()))
+            arrivedMs.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    if (!finished || run.exitStatus() != QProcess::NormalExit || run.exitCode() != 0
+        || arrivedMs.size() != size_t(count) + 2) {
+        std::fprintf(stderr, "roundtrip: zelvikctl gave %zu readings of %d (exit %d): %s\n", arrivedMs.size(), count + 2,
+                     run.exitCode(), run.readAllStandardError().constData());
+        return 1;
+    }
     std::vector<double> ms;
     ms.reserve(size_t(count));
-    QElapsedTimer clock;
-    for (int i = 0; i < count; ++i) {
-        clock.start();
-        const Link::Outcome outcome = link.exchange(request);
-        const double took = double(clock.nsecsElapsed()) / 1e6;
-        if (outcome.kind != Link::Outcome::Answer) {
-            std::fprintf(stderr, "roundtrip: read %d got no answer\n", i);
-            return 1;
-        }
-        ms.push_back(took);
-    }
+    for (size_t i = 1; i <= size_t(count); ++i)
+        ms.push_back(arrivedMs[i] - arrivedMs[i - 1]);
     const double median = quantile(ms, 0.5);
-    std::printf("zelvikctl read round trip at 9600 baud, simulator --delay 22, %d reads in one process: "
+    std::printf("zelvikctl read round trip at 9600 baud, simulator --delay 22, %d reads back to back in one process: "
                 "median %.2f ms (min %.2f, p90 %.2f, max %.2f); floor %.1f ms; median/floor %.3f\n",
                 count, median, quantile(ms, 0), quantile(ms, 0.9), quantile(ms, 1), FloorMs, median / FloorMs);
     return 0;
@@ -98,6 +124,9 @@ int monitor(const QString &ctl, const QString &simulator, int seconds)
         std::fprintf(stderr, "monitor: simulator did not start\n");
         return 1;
     }
+    seconds = Bench::sized(seconds, 2);
+    if (Bench::shortRun())
+        std::printf("short run: %d s of monitor; too short for figures\n", seconds);
     const int count = seconds * 10;
     QProcess run;
     run.start(ctl, {QStringLiteral("--port"), port, QStringLiteral("--json"), QStringLiteral("monitor"),
@@ -155,6 +184,9 @@ double runOnce(const QStringList &command)
 
 int startup(int runs, const QStringList &programs)
 {
+    runs = Bench::sized(runs, 3);
+    if (Bench::shortRun())
+        std::printf("short run: %d runs of each; too few for figures\n", runs);
     std::vector<std::vector<double>> ms(size_t(programs.size()));
     for (int i = 0; i <= runs; ++i) { // run 0 fills the file caches and is not counted
         for (int p = 0; p < programs.size(); ++p) {
@@ -184,13 +216,14 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const QString mode = args.value(1);
-    if (mode == QLatin1String("roundtrip") && args.size() == 4)
-        return roundTrip(args.at(2), args.at(3).toInt());
-    if (mode == QLatin1String("monitor") && args.size() == 5)
+    // Each size is at least 1 (the monitor needs two readings for a rate).
+    if (mode == QLatin1String("roundtrip") && args.size() == 5 && args.at(4).toInt() >= 1)
+        return roundTrip(args.at(2), args.at(3), args.at(4).toInt());
+    if (mode == QLatin1String("monitor") && args.size() == 5 && args.at(4).toInt() >= 1)
         return monitor(args.at(2), args.at(3), args.at(4).toInt());
-    if (mode == QLatin1String("startup") && args.size() >= 4)
+    if (mode == QLatin1String("startup") && args.size() >= 4 && args.at(2).toInt() >= 1)
         return startup(args.at(2).toInt(), args.mid(3));
-    std::fprintf(stderr, "usage: %s roundtrip SIMULATOR COUNT | monitor ZELVIKCTL SIMULATOR SECONDS | "
+    std::fprintf(stderr, "usage: %s roundtrip ZELVIKCTL SIMULATOR COUNT | monitor ZELVIKCTL SIMULATOR SECONDS | "
                          "startup RUNS PROGRAM[+ARG...]...\n", argv[0]);
     return 2;
 }

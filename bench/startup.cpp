@@ -2,6 +2,10 @@
 // named by $DISPLAY, and measures from just before the spawn to the moment the X server maps the
 // program's first top-level window; one second later it reads the program's resident memory, then
 // ends it. Nothing is asked of the programs: they run exactly as a user would start them.
+// With ZELVIK_BENCH_SHORT set (as ctest runs it) one run each, no unmeasured one, and the memory
+// read 0.2 s after the map.
+#include "shortrun.h"
+
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -73,7 +77,7 @@ bool waitForMap(xcb_connection_t *connection, double timeoutMs)
     }
 }
 
-Run runOnce(xcb_connection_t *connection, const char *program)
+Run runOnce(xcb_connection_t *connection, const char *program, int settleMs)
 {
     Run run;
     while (xcb_generic_event_t *event = xcb_poll_for_event(connection)) // maps and unmaps of earlier runs
@@ -87,7 +91,7 @@ Run runOnce(xcb_connection_t *connection, const char *program)
     }
     if (waitForMap(connection, 20000))
         run.mapMs = nowMs() - start;
-    usleep(1000 * 1000);
+    usleep(useconds_t(settleMs) * 1000);
     run.rssKb = residentKb(pid);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
@@ -103,7 +107,14 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s RUNS PROGRAM...\n", argv[0]);
         return 2;
     }
-    const int runs = int(std::strtol(argv[1], nullptr, 10));
+    const int runs = Bench::sized(int(std::strtol(argv[1], nullptr, 10)), 1);
+    if (runs < 1) {
+        std::fprintf(stderr, "%s: RUNS must be at least 1\n", argv[0]);
+        return 2;
+    }
+    const int settleMs = Bench::shortRun() ? 200 : 1000;
+    if (Bench::shortRun())
+        std::printf("short run: %d run of each program, memory %d ms after the map; too few for figures\n", runs, settleMs);
     xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         std::fprintf(stderr, "cannot connect to the X display\n");
@@ -116,11 +127,11 @@ int main(int argc, char *argv[])
 
     const int programs = argc - 2;
     std::vector<std::vector<double>> mapMs(programs), rssKb(programs);
-    for (int p = 0; p < programs; ++p) // one unmeasured run each fills the file caches
-        runOnce(connection, argv[2 + p]);
+    for (int p = 0; p < programs && !Bench::shortRun(); ++p) // one unmeasured run each fills the file caches
+        runOnce(connection, argv[2 + p], settleMs);
     for (int i = 0; i < runs; ++i) {
         for (int p = 0; p < programs; ++p) {
-            const Run run = runOnce(connection, argv[2 + p]);
+            const Run run = runOnce(connection, argv[2 + p], settleMs);
             if (run.mapMs < 0) {
                 std::fprintf(stderr, "%s: no window mapped\n", argv[2 + p]);
                 return 1;
@@ -131,8 +142,8 @@ int main(int argc, char *argv[])
     }
     for (int p = 0; p < programs; ++p) {
         const auto [low, high] = std::minmax_element(mapMs[p].begin(), mapMs[p].end());
-        std::printf("startup %s: median %.1f ms (min %.1f, max %.1f) to the first map; resident memory 1 s later: median %.0f kB\n",
-                    argv[2 + p], median(mapMs[p]), *low, *high, median(rssKb[p]));
+        std::printf("startup %s: median %.1f ms (min %.1f, max %.1f) to the first map; resident memory %.1f s later: median %.0f kB\n",
+                    argv[2 + p], median(mapMs[p]), *low, *high, settleMs / 1000.0, median(rssKb[p]));
     }
     if (programs == 2) {
         std::printf("startup ratio (first/second): time %.2f, resident memory %.2f\n",

@@ -3,16 +3,17 @@
 //   zelvik-bench response SIM PRESSES  time from a press of "ReadResult" to the measurement line shown
 //   zelvik-bench idle SIM SECONDS BARE CPU time with the port open and nothing happening, beside
 //                                      the bare program (BARE --idle SECONDS) run at the same time
+// With ZELVIK_BENCH_SHORT set (as ctest runs it) at most 4 presses after 1 unmeasured one, or 1 s idle.
 #include "fonts.h"
 #include "mainwindow.h"
+#include "shortrun.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPlainTextEdit>
 #include <QProcess>
-#include <QTextEdit>
 #include <QTimer>
 
 #include <algorithm>
@@ -73,11 +74,14 @@ QString startSimulator(QProcess &simulator, const QString &program, int delayMs)
     return QString::fromLocal8Bit(simulator.readLine()).trimmed();
 }
 
+// As `zelvikconfig --port PORT --baud 9600` shows the port, then a press of Open.
 bool openPort(MainWindow &window, const QString &port)
 {
-    auto *ports = window.findChild<QComboBox *>(QStringLiteral("comboBoxCOM"));
-    ports->addItem(port);
-    ports->setCurrentIndex(ports->count() - 1);
+    QString error;
+    if (!window.preselect(port, 9600, &error)) {
+        std::fprintf(stderr, "cannot choose %s: %s\n", qPrintable(port), qPrintable(error));
+        return false;
+    }
     window.findChild<QAbstractButton *>(QStringLiteral("pushButtonOpen"))->click();
     return window.findChild<QAbstractButton *>(QStringLiteral("pushButtonClose"))->isEnabled();
 }
@@ -91,21 +95,30 @@ int response(MainWindow &window, const QString &simulatorProgram, int presses)
         std::fprintf(stderr, "cannot start the simulator or open its port\n");
         return 1;
     }
-    auto *log = window.findChild<QTextEdit *>(QStringLiteral("textEditPM"));
+    auto *log = window.findChild<QPlainTextEdit *>(QStringLiteral("textEditPM"));
     auto *clear = window.findChild<QAbstractButton *>(QStringLiteral("pushButton"));
     auto *query = window.findChild<QAbstractButton *>(QStringLiteral("pushButton_GetSensorData"));
+    if (log == nullptr || clear == nullptr || query == nullptr) {
+        std::fprintf(stderr, "the window has no log pane textEditPM (a QPlainTextEdit), button pushButton or "
+                             "button pushButton_GetSensorData\n");
+        return 1;
+    }
     QElapsedTimer clock;
     qint64 shownAt = -1;
     // The line is appended inside the poll tick; this records the moment it is there to be painted.
-    QObject::connect(log, &QTextEdit::textChanged, [&] {
+    QObject::connect(log, &QPlainTextEdit::textChanged, [&] {
         if (shownAt < 0 && log->toPlainText().contains(QLatin1String("All Sensor")))
             shownAt = clock.nsecsElapsed();
     });
 
+    const int unmeasured = Bench::shortRun() ? 1 : 5;
+    presses = Bench::sized(presses, 4);
+    if (Bench::shortRun())
+        std::printf("short run: %d presses after %d unmeasured; too few for figures\n", presses, unmeasured);
     std::mt19937 random(1);
     std::vector<double> times;
     int lost = 0;
-    for (int i = -5; i < presses; ++i) { // five unmeasured presses first
+    for (int i = -unmeasured; i < presses; ++i) { // unmeasured presses first
         wait(std::uniform_int_distribution<int>(0, PollMs - 1)(random)); // any phase of the poll
         clear->click();
         shownAt = -1;
@@ -145,6 +158,9 @@ int idle(MainWindow &window, const QString &simulatorProgram, int seconds, const
         std::fprintf(stderr, "cannot start the simulator or open its port\n");
         return 1;
     }
+    seconds = Bench::sized(seconds, 1);
+    if (Bench::shortRun())
+        std::printf("short run: %d s idle; too short for figures\n", seconds);
     bare.start(bareProgram, {QStringLiteral("--idle"), QString::number(seconds)});
     // Both settle for one second, then count the same stretch of time.
     wait(1000);
@@ -175,7 +191,8 @@ int main(int argc, char *argv[])
     installFormFonts();
     const QStringList args = QApplication::arguments();
     const QString mode = args.value(1);
-    if (!((mode == QLatin1String("response") && args.size() == 4) || (mode == QLatin1String("idle") && args.size() == 5))) {
+    const bool known = (mode == QLatin1String("response") && args.size() == 4) || (mode == QLatin1String("idle") && args.size() == 5);
+    if (!known || args.at(3).toInt() < 1) { // at least one press or second
         std::fprintf(stderr, "usage: zelvik-bench response SIM PRESSES | idle SIM SECONDS BARE\n");
         return 2;
     }
