@@ -131,7 +131,7 @@ Link::End Link::attempt(const QByteArray &request, Outcome &outcome)
     m_framer.clear();
     if (m_options.localEcho) {
         m_echo.flush(); // the copy of an earlier attempt that never came is no longer expected
-        m_echo.sent(request);
+        m_echo.sent(request, m_clock.elapsed());
     }
     m_request = request;
     m_outcome = &outcome;
@@ -182,7 +182,7 @@ void Link::onReadyRead()
     if (m_end != End::Pending || !m_outcome)
         return; // nobody is waiting: the next attempt clears it
     if (m_options.localEcho)
-        bytes = m_echo.filter(bytes);
+        bytes = m_echo.filter(bytes, m_clock.elapsed());
     const qint64 now = m_clock.elapsed();
     m_framer.append(bytes, now);
     bool damaged = false;
