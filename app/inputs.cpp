@@ -4,6 +4,8 @@
 
 #include "inputcheck.h"
 
+#include <algorithm>
+
 #include <QLabel>
 #include <QLineEdit>
 
@@ -27,8 +29,12 @@ bool MainWindow::inputAccepted(const QLineEdit *edit, const QLabel *caption, Inp
 
 QString MainWindow::captionInSentence(const QString &caption)
 {
+    // A caption's own name ends at its colon (plain or full-width); what follows it is a prefix
+    // or unit for the field ("ModbusAddr： 0x").
     QString name = caption.trimmed();
-    while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
-        name.chop(1);
-    return name;
+    const auto isColon = [](QChar c) { return c == QLatin1Char(':') || c == QChar(0xFF1A); };
+    const int colon = int(std::find_if(name.cbegin(), name.cend(), isColon) - name.cbegin());
+    if (colon > 0 && colon < name.size())
+        name.truncate(colon);
+    return name.trimmed();
 }

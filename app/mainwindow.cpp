@@ -66,6 +66,7 @@ MainWindow::MainWindow(QWidget *parent)
     link.port().setReadBufferSize(ReadBufferSize);
     clock.start();
     connectSession();
+    connect(ui->comboBox_BoudRate, &QComboBox::currentTextChanged, this, &MainWindow::applyChosenRate);
     connect(ui->comboBoxCOM, &QComboBox::editTextChanged, this, &MainWindow::describeChosenPort);
     describeChosenPort();
     setUpLogPane();
@@ -206,7 +207,7 @@ void MainWindow::on_pushButtonOpen_clicked()
     }
     ui->pushButtonOpen->setEnabled(false);
     ui->pushButtonClose->setEnabled(true);
-    session.lineClosed(); // nothing from before this Open is awaited
+    session.lineOpened(now()); // nothing from before this Open is awaited
     pollTimer.start(300, Qt::CoarseTimer, this);
 }
 
@@ -214,6 +215,14 @@ void MainWindow::on_pushButtonClose_clicked()
 {
     link.close();
     enterClosedState();
+}
+
+void MainWindow::applyChosenRate()
+{
+    // The box shows the rate the port uses: a choice made while the port is open is applied.
+    const int rate = ui->comboBox_BoudRate->currentText().toInt();
+    if (link.isOpen() && rate > 0 && rate != link.baudRate())
+        link.setBaudRate(rate);
 }
 
 void MainWindow::onPortLost(const QString &reason)

@@ -145,6 +145,11 @@ private:
     void showReadReply(const SensorSession::Reply &query);
     void showRefusal(const SensorSession::Refusal &refusal);
     void showProbeAnswer(quint8 step);
+    void showLateReply(const SensorSession::Late &lateFor);
+    // The rate box shows the port's rate (2400 added when the probe found it).
+    void showRate(qint32 baudRate);
+    // A rate chosen while the port is open applies to the port at once.
+    void applyChosenRate();
     QString queryCaption(PendingReplies::Query query) const;
     // Milliseconds on the window's steady clock (the tests may drive it instead).
     qint64 now() const { return clockOverride ? clockOverride() : clock.elapsed(); }

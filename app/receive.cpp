@@ -60,17 +60,26 @@ void MainWindow::connectSession()
     connect(&session, &SensorSession::ignored, this,
             [this] { appendLog(tr("Reply ignored: it answers no outstanding query")); });
     connect(&session, &SensorSession::noAnswer, this, [this](const SensorSession::Reply &query) {
-        appendLog(tr("No answer to %1 within 1 s: check the port, the baud rate and that the device is awake")
-                      .arg(queryCaption(query.query)));
+        if (query.neverQuiet)
+            appendLog(tr("No answer to %1: the line never went quiet for it to be asked (late replies or noise kept arriving)")
+                          .arg(queryCaption(query.query)));
+        else
+            appendLog(tr("No answer to %1 within 1 s: check the port, the baud rate and that the device is awake")
+                          .arg(queryCaption(query.query)));
     });
+    connect(&session, &SensorSession::lateDropped, this, &MainWindow::showLateReply);
     connect(&session, &SensorSession::refused, this, &MainWindow::showRefusal);
     connect(&session, &SensorSession::probeStepped, this,
             [](quint8 step) { qDebug().noquote() << int(step); });
     connect(&session, &SensorSession::probeAnswered, this,
             [this](qint32, quint8 step) { showProbeAnswer(step); });
-    connect(&session, &SensorSession::probeGaveUp, this, [this](qint32 rate) {
-        appendLog(tr("GetBaudrate: no rate answered (19200, 9600, 4800 and 2400 baud tried); the port is back at %1 baud")
-                      .arg(rate));
+    connect(&session, &SensorSession::probeGaveUp, this, [this](qint32 rate, bool neverQuiet) {
+        if (neverQuiet)
+            appendLog(tr("GetBaudrate: the line never went quiet for the probe to ask; the port is back at %1 baud").arg(rate));
+        else
+            appendLog(tr("GetBaudrate: no rate answered (19200, 9600, 4800 and 2400 baud tried); the port is back at %1 baud")
+                          .arg(rate));
+        showRate(rate);
     });
     connect(&session, &SensorSession::probeStopped, this,
             [this] { appendLog(tr("GetBaudrate stopped: the port was closed")); });
@@ -202,22 +211,46 @@ void MainWindow::showReadReply(const SensorSession::Reply &query)
 void MainWindow::showProbeAnswer(quint8 step)
 {
     // Select the rate that answered, so Close and Open keep it.
-    const QString rate = QString::number(BaudProbe::rateForStep(step));
+    showRate(BaudProbe::rateForStep(step));
+    showInformation(tr(BaudProbe::answerMessage(step)));
+}
+
+void MainWindow::showRate(qint32 baudRate)
+{
+    const QString rate = QString::number(baudRate);
     if (ui->comboBox_BoudRate->findText(rate) < 0)
         ui->comboBox_BoudRate->addItem(rate);
     ui->comboBox_BoudRate->setCurrentIndex(ui->comboBox_BoudRate->findText(rate));
-    showInformation(tr(BaudProbe::answerMessage(step)));
 }
 
 void MainWindow::showRefusal(const SensorSession::Refusal &refusal)
 {
     const QString reason = SessionTexts::exceptionText(refusal.code);
-    if (refusal.toWrite)
+    if (refusal.toWrite) {
         appendLog(tr("Device refused the write: %1").arg(reason));
-    else if (refusal.hasQuery)
+    } else if (refusal.hasQuery && refusal.readsWaiting.size() <= 1) {
         appendLog(tr("Device refused %1: %2").arg(queryCaption(refusal.query.query), reason));
-    else
+    } else if (refusal.hasQuery) {
+        // The exception names the function, not the read: the oldest is ended, as the device
+        // answers in order, but the operator is told it may have been another.
+        QStringList waiting;
+        for (const Query query : refusal.readsWaiting)
+            waiting << queryCaption(query);
+        appendLog(tr("Device refused a read while %1 were waiting: %2; taken as the answer to %3")
+                      .arg(waiting.join(QStringLiteral(", ")), reason, queryCaption(refusal.query.query)));
+    } else {
         appendLog(tr("Device refused the request: %1").arg(reason));
+    }
+}
+
+void MainWindow::showLateReply(const SensorSession::Late &lateFor)
+{
+    if (lateFor.beforeOpen)
+        appendLog(tr("Late reply dropped: it answers a request from before the port was opened"));
+    else if (lateFor.probeRate != 0)
+        appendLog(tr("Late reply dropped: it came after GetBaudrate had moved on from %1 baud").arg(lateFor.probeRate));
+    else
+        appendLog(tr("Late reply dropped: it came after %1 had been given up").arg(queryCaption(lateFor.query)));
 }
 
 QString MainWindow::queryCaption(Query query) const

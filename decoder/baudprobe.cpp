@@ -64,6 +64,12 @@ void BaudRateProbe::start(qint64 nowMs)
     m_attempt = 1;
 }
 
+void BaudRateProbe::restartHold(qint64 nowMs)
+{
+    m_polls = 0;
+    m_rateSetAt = nowMs;
+}
+
 quint8 BaudRateProbe::accept()
 {
     const quint8 answered = m_step;

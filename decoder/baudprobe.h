@@ -48,6 +48,8 @@ public:
 
     // Step 1 from nowMs; the caller has set the port to StartRate and written the request.
     void start(qint64 nowMs);
+    // The request was written again at the current rate at nowMs: its hold starts over.
+    void restartHold(qint64 nowMs);
     void stop() { m_step = 0; }
     bool running() const { return m_step != 0; }
     quint8 step() const { return m_step; }

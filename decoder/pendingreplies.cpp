@@ -46,6 +46,23 @@ void PendingReplies::markSent(quint64 ticket, qint64 nowMs)
     }
 }
 
+void PendingReplies::markWaiting(quint64 ticket, qint64 nowMs)
+{
+    for (Outstanding &q : queries) {
+        if (q.ticket == ticket) {
+            q.sentAtMs = -1;
+            q.waitingSinceMs = nowMs;
+        }
+    }
+}
+
+const PendingReplies::Outstanding *PendingReplies::probe() const
+{
+    const auto found = std::find_if(queries.cbegin(), queries.cend(),
+                                    [](const Outstanding &q) { return q.query == Query::pendingBaudrate; });
+    return found == queries.cend() ? nullptr : &*found;
+}
+
 void PendingReplies::forget(quint64 ticket)
 {
     queries.erase(std::remove_if(queries.begin(), queries.end(), [ticket](const Outstanding &q) { return q.ticket == ticket; }),

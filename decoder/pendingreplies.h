@@ -42,6 +42,7 @@ struct PendingReplies {
         int unitIndex = 0;    // the measurement target chosen at the press
         quint64 ticket = 0;   // names the query to whoever asked
         int attempts = 0;     // times its request was written
+        qint64 waitingSinceMs = 0; // when it last began to wait to be written
         bool sent() const { return sentAtMs >= 0; }
         bool isRead() const { return expects >= 0 && expects < NativeKey; }
     };
@@ -59,12 +60,16 @@ struct PendingReplies {
     bool add(Query query, const QByteArray &request, int unitIndex, quint64 *ticket);
     // The query was written at nowMs.
     void markSent(quint64 ticket, qint64 nowMs);
+    // The query waits (again) to be written from nowMs, keeping its place.
+    void markWaiting(quint64 ticket, qint64 nowMs);
     // Forgets a query, sent or waiting (its request could not be written, it was answered late...).
     void forget(quint64 ticket);
     // Tickets of the waiting queries that may be written now, in press order. They stay waiting
     // until markSent(): one whose write fails is not taken for sent.
     QList<quint64> releasable() const;
     const Outstanding *find(quint64 ticket) const;
+    // The probe's entry, sent or waiting; nullptr when the probe has none.
+    const Outstanding *probe() const;
 
     // The oldest sent query that expects this reply key, without taking it.
     const Outstanding *oldestFor(int key) const;

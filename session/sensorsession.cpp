@@ -25,6 +25,12 @@ SensorSession::Note noteKind(FramerEvent::Type type)
     return SensorSession::Note::Dropped;
 }
 
+bool isWrite(const QByteArray &frame)
+{
+    return frame.size() >= 2
+        && (quint8(frame.at(1)) == Modbus::WriteSingleRegister || quint8(frame.at(1)) == Modbus::WriteMultipleRegisters);
+}
+
 } // namespace
 
 SensorSession::SensorSession(SessionLine *line, QObject *parent)
@@ -32,6 +38,7 @@ SensorSession::SensorSession(SessionLine *line, QObject *parent)
 {
     qRegisterMetaType<SensorSession::Reply>();
     qRegisterMetaType<SensorSession::Refusal>();
+    qRegisterMetaType<SensorSession::Late>();
 }
 
 void SensorSession::setLocalEcho(bool on, qint64 nowMs)
@@ -50,8 +57,14 @@ quint64 SensorSession::query(Query query, const QByteArray &request, qint64 nowM
         return 0;
     }
     quint64 ticket = 0;
-    if (!m_pending.add(query, request, unitIndex, &ticket))
+    const bool now = m_pending.add(query, request, unitIndex, &ticket);
+    if (ticket != 0)
+        m_pending.markWaiting(ticket, nowMs);
+    if (!now)
         return ticket; // goes out when the query ahead of it has ended (or is already waiting)
+    const Distrust *distrusted = distrustFor(PendingReplies::replyKey(request));
+    if (distrusted && !quietSince(*distrusted, nowMs))
+        return ticket; // goes out once the line has been quiet
     return writeQuery(ticket, nowMs) ? ticket : 0;
 }
 
@@ -63,14 +76,23 @@ void SensorSession::queryLater(Query query, const QByteArray &request, qint64 no
 
 bool SensorSession::send(const QByteArray &frame, qint64 nowMs)
 {
-    return writeRequest(frame, nowMs);
+    if (!writeRequest(frame, nowMs))
+        return false;
+    if (isWrite(frame))
+        m_writes.append(SentWrite{frame, nowMs}); // its echo is the device's confirmation
+    return true;
 }
 
 void SensorSession::startProbe(qint64 nowMs)
 {
-    // Pressed again, the probe starts over.
+    // Pressed again, the probe starts over. Its first request waits for a quiet line, so that a
+    // late answer to an earlier request is not taken for the device's answer at 19200 baud.
     m_probe.stop();
     m_pending.removeProbe();
+    Late before;
+    before.query = Query::pendingBaudrate;
+    if (m_line->isOpen())
+        distrust(PendingReplies::replyKey(BaudProbe::request()), nowMs, before);
     query(Query::pendingBaudrate, BaudProbe::request(), nowMs);
 }
 
@@ -96,7 +118,16 @@ bool SensorSession::writeQuery(quint64 ticket, qint64 nowMs)
     const PendingReplies::Outstanding *query = m_pending.find(ticket);
     if (!query)
         return false;
-    if (query->query == Query::pendingBaudrate) {
+    const int key = query->expects;
+    if (query->query == Query::pendingBaudrate && m_probe.running()) {
+        // The probe's request at the rate it moved to.
+        if (!writeRequest(query->request, nowMs)) {
+            m_pending.forget(ticket);
+            m_probe.stop();
+            return false;
+        }
+        m_probe.restartHold(nowMs);
+    } else if (query->query == Query::pendingBaudrate) {
         // The probe starts at the highest rate; each step moves it down until the device answers.
         // A request that could not be written starts nothing and leaves the port as it was.
         m_rateBeforeProbe = m_line->baudRate();
@@ -112,6 +143,9 @@ bool SensorSession::writeQuery(quint64 ticket, qint64 nowMs)
         return false;
     }
     m_pending.markSent(ticket, nowMs);
+    // From now on a reply of this size answers this query.
+    m_distrust.remove(key);
+    m_distrust.remove(AnyKey);
     return true;
 }
 
@@ -128,6 +162,8 @@ void SensorSession::received(const QByteArray &bytes, qint64 nowMs)
     } else if (m_localEchoOn) {
         data = m_echo.filter(data, nowMs);
     }
+    if (!data.isEmpty())
+        m_lastInputAt = nowMs;
     m_framer.append(data, nowMs);
     for (const FramerEvent &cut : m_framer.take(nowMs))
         handle(cut, nowMs);
@@ -138,7 +174,10 @@ void SensorSession::poll(const QByteArray &bytes, qint64 nowMs)
     received(bytes, nowMs);
     // Replies first, so a reply that came just before its deadline still counts.
     expire(nowMs);
-    runProbeStep(m_probe.poll(nowMs), nowMs);
+    // The probe counts the polls its request has been on the line.
+    const PendingReplies::Outstanding *probe = m_pending.probe();
+    if (probe && probe->sent())
+        runProbeStep(m_probe.poll(nowMs), nowMs);
     advance(nowMs);
 }
 
@@ -147,7 +186,9 @@ void SensorSession::advance(qint64 nowMs)
     for (const FramerEvent &cut : m_framer.take(nowMs))
         handle(cut, nowMs);
     expire(nowMs);
-    runProbeStep(m_probe.at(nowMs), nowMs);
+    const PendingReplies::Outstanding *probe = m_pending.probe();
+    if (probe && probe->sent())
+        runProbeStep(m_probe.at(nowMs), nowMs);
     for (int i = 0; i < m_later.size();) {
         if (m_later.at(i).dueMs <= nowMs) {
             const Later due = m_later.takeAt(i);
@@ -156,6 +197,9 @@ void SensorSession::advance(qint64 nowMs)
             ++i;
         }
     }
+    // Writes whose echo never came are no longer awaited: an echo after this is unasked.
+    while (!m_writes.isEmpty() && nowMs - m_writes.first().sentAtMs >= m_answerTimeoutMs)
+        m_writes.removeFirst();
     release(nowMs);
 }
 
@@ -165,10 +209,20 @@ void SensorSession::lineClosed()
     m_framer.clear();
     m_echo.flush();
     m_later.clear();
+    m_writes.clear();
+    m_distrust.clear();
     if (m_probe.running()) {
         m_probe.stop();
         emit probeStopped();
     }
+}
+
+void SensorSession::lineOpened(qint64 nowMs)
+{
+    lineClosed();
+    Late before;
+    before.beforeOpen = true;
+    distrust(AnyKey, nowMs, before);
 }
 
 qint64 SensorSession::nextDeadline() const
@@ -181,35 +235,77 @@ qint64 SensorSession::nextDeadline() const
     for (const PendingReplies::Outstanding &q : m_pending.queries) {
         if (q.sent() && q.query != Query::pendingBaudrate)
             consider(q.sentAtMs + m_answerTimeoutMs);
+        if (!q.sent()) {
+            if (const Distrust *d = distrustFor(q.expects)) {
+                consider(qMax(m_lastInputAt, d->sinceMs) + m_quietMs);
+                consider(qMax(d->sinceMs, q.waitingSinceMs) + m_answerTimeoutMs);
+            }
+        }
     }
-    consider(m_probe.deadline());
+    const PendingReplies::Outstanding *probe = m_pending.probe();
+    if (probe && probe->sent())
+        consider(m_probe.deadline());
     consider(m_framer.incompleteDeadline());
     for (const Later &later : m_later)
         consider(later.dueMs);
+    if (!m_writes.isEmpty())
+        consider(m_writes.first().sentAtMs + m_answerTimeoutMs);
     return next;
+}
+
+void SensorSession::distrust(int key, qint64 nowMs, const Late &lateFor)
+{
+    m_distrust.insert(key, Distrust{nowMs, lateFor});
+}
+
+const SensorSession::Distrust *SensorSession::distrustFor(int key) const
+{
+    auto found = m_distrust.constFind(key);
+    if (found == m_distrust.cend())
+        found = m_distrust.constFind(AnyKey);
+    return found == m_distrust.cend() ? nullptr : &found.value();
+}
+
+bool SensorSession::quietSince(const Distrust &distrust, qint64 nowMs) const
+{
+    return nowMs - qMax(m_lastInputAt, distrust.sinceMs) >= m_quietMs;
+}
+
+int SensorSession::keyOf(FrameKind kind, const QByteArray &frame)
+{
+    switch (kind) {
+    case FrameKind::ReadReply: return quint8(frame.at(2));
+    case FrameKind::Native: return PendingReplies::NativeKey + quint8(frame.at(1));
+    case FrameKind::WriteEcho:
+    case FrameKind::WriteMultipleAnswer:
+    case FrameKind::Exception: break;
+    }
+    return -1;
 }
 
 void SensorSession::handle(const FramerEvent &cut, qint64 nowMs)
 {
     if (cut.type == FramerEvent::Frame) {
-        handleFrame(cut.kind, cut.bytes);
+        handleFrame(cut.kind, cut.bytes, nowMs);
         return;
     }
     emit note(noteKind(cut.type), cut.note);
-    // With retries, a damaged reply is asked for again at once instead of after the time-out.
+    // With retries, a damaged reply is asked for again (once the line is quiet) instead of
+    // after the time-out.
     if (cut.type == FramerEvent::BadCheck && m_retries > 0) {
         for (const PendingReplies::Outstanding &q : m_pending.queries) {
             if (q.sent() && q.query != Query::pendingBaudrate) {
-                if (q.attempts <= m_retries && writeRequest(q.request, nowMs))
-                    m_pending.markSent(q.ticket, nowMs);
+                if (q.attempts <= m_retries)
+                    retryWhenQuiet(q, nowMs);
                 break;
             }
         }
     }
 }
 
-void SensorSession::handleFrame(FrameKind kind, const QByteArray &frame)
+void SensorSession::handleFrame(FrameKind kind, const QByteArray &frame, qint64 nowMs)
 {
+    Q_UNUSED(nowMs)
     switch (kind) {
     case FrameKind::ReadReply:
         handleReadReply(frame);
@@ -228,9 +324,26 @@ void SensorSession::handleFrame(FrameKind kind, const QByteArray &frame)
         answer(*query, frame);
         return;
     }
-    // A native reply was shown above; a multiple write's answer is only logged in hexadecimal.
-    if (kind == FrameKind::WriteEcho)
-        emit writeEchoed(frame);
+    if (kind == FrameKind::Native)
+        return; // shown above, asked for or not
+    // A write's echo confirms it only where that write was sent.
+    for (int i = 0; i < m_writes.size(); ++i) {
+        if (matchReply(m_writes.at(i).frame, frame) == ReplyMatch::Answer) {
+            m_writes.removeAt(i);
+            if (kind == FrameKind::WriteEcho)
+                emit writeEchoed(frame);
+            return;
+        }
+    }
+    unasked(kind, frame);
+}
+
+void SensorSession::unasked(FrameKind kind, const QByteArray &frame)
+{
+    if (const Distrust *d = distrustFor(keyOf(kind, frame)); d && keyOf(kind, frame) >= 0)
+        emit lateDropped(d->lateFor, frame);
+    else
+        emit ignored(frame);
 }
 
 void SensorSession::handleReadReply(const QByteArray &reply)
@@ -252,7 +365,7 @@ void SensorSession::handleReadReply(const QByteArray &reply)
     if (const std::optional<PendingReplies::Outstanding> query = takeMatching(reply, false))
         answer(*query, reply);
     else
-        emit ignored(reply);
+        unasked(FrameKind::ReadReply, reply);
 }
 
 void SensorSession::handleException(const QByteArray &reply)
@@ -265,11 +378,25 @@ void SensorSession::handleException(const QByteArray &reply)
     Refusal refusal;
     refusal.code = quint8(reply.at(2));
     refusal.toWrite = (quint8(reply.at(1)) & ~Modbus::ExceptionBit) != Modbus::ReadHoldingRegisters;
+    if (!refusal.toWrite) {
+        // The exception names the function, not the read: say which reads it may belong to.
+        for (const PendingReplies::Outstanding &q : m_pending.queries) {
+            if (q.sent() && q.query != Query::pendingBaudrate && matchReply(q.request, reply) == ReplyMatch::Refusal)
+                refusal.readsWaiting << q.query;
+        }
+    }
     // An exception to a read ends the oldest read sent; one to a write ends a write only where
     // somebody waits for its echo.
     if (const std::optional<PendingReplies::Outstanding> query = takeMatching(reply, true)) {
         refusal.hasQuery = true;
         refusal.query = replyOf(*query, reply);
+    } else if (refusal.toWrite) {
+        for (int i = 0; i < m_writes.size(); ++i) {
+            if (matchReply(m_writes.at(i).frame, reply) == ReplyMatch::Refusal) {
+                m_writes.removeAt(i);
+                break;
+            }
+        }
     }
     emit refused(refusal);
 }
@@ -299,35 +426,84 @@ void SensorSession::runProbeStep(const BaudRateProbe::Step &step, qint64 nowMs)
 {
     if (!step.changeRate && !step.again)
         return;
+    const PendingReplies::Outstanding *probe = m_pending.probe();
+    Late lateFor;
+    lateFor.query = Query::pendingBaudrate;
+    lateFor.probeRate = m_line->baudRate();
     if (step.changeRate) {
         emit probeStepped(step.debugStep, step.rate);
         m_line->setBaudRate(step.rate);
     }
     if (step.ended) {
         m_pending.removeProbe();
-        emit probeGaveUp(step.rate);
+        emit probeGaveUp(step.rate, false);
         return;
     }
-    m_pending.restartProbe(nowMs);
-    writeRequest(BaudProbe::request(), nowMs);
+    // The request at this rate waits for a quiet line: an answer still coming from the rate
+    // before is dropped as late instead of being taken for an answer at this one.
+    if (probe) {
+        m_pending.markWaiting(probe->ticket, nowMs);
+        distrust(probe->expects, nowMs, lateFor);
+        release(nowMs);
+    }
+}
+
+void SensorSession::retryWhenQuiet(const PendingReplies::Outstanding &query, qint64 nowMs)
+{
+    Late lateFor;
+    lateFor.query = query.query;
+    m_pending.markWaiting(query.ticket, nowMs);
+    distrust(query.expects, nowMs, lateFor);
 }
 
 void SensorSession::expire(qint64 nowMs)
 {
     for (const PendingReplies::Outstanding &q : m_pending.overdue(nowMs, m_answerTimeoutMs)) {
-        if (q.attempts <= m_retries && writeRequest(q.request, nowMs)) {
-            m_pending.markSent(q.ticket, nowMs);
+        if (q.attempts <= m_retries) {
+            retryWhenQuiet(q, nowMs);
             continue;
         }
         m_pending.forget(q.ticket);
+        Late lateFor;
+        lateFor.query = q.query;
+        distrust(q.expects, nowMs, lateFor);
         emit noAnswer(replyOf(q, QByteArray()));
     }
 }
 
+void SensorSession::giveUpWaiting(const PendingReplies::Outstanding &query)
+{
+    m_pending.forget(query.ticket);
+    if (query.query == Query::pendingBaudrate) {
+        // The probe could not ask at this rate: it ends where it would have ended.
+        m_probe.stop();
+        const qint32 rate = BaudProbe::rateForStep(BaudProbe::RatesTried + 1);
+        m_line->setBaudRate(rate);
+        emit probeGaveUp(rate, true);
+        return;
+    }
+    Reply reply = replyOf(query, QByteArray());
+    reply.neverQuiet = true;
+    emit noAnswer(reply);
+}
+
 void SensorSession::release(qint64 nowMs)
 {
-    for (const quint64 ticket : m_pending.releasable())
+    for (const quint64 ticket : m_pending.releasable()) {
+        const PendingReplies::Outstanding *query = m_pending.find(ticket);
+        if (!query)
+            continue;
+        if (const Distrust *d = distrustFor(query->expects); d && !quietSince(*d, nowMs)) {
+            // A line that keeps talking is no line to ask on: after a reply's time, give up.
+            if (nowMs - qMax(d->sinceMs, query->waitingSinceMs) >= m_answerTimeoutMs)
+                giveUpWaiting(*query);
+            continue;
+        }
         writeQuery(ticket, nowMs);
+    }
+    // Quiet since it was opened: nothing from before the port was opened can come any more.
+    if (const auto open = m_distrust.constFind(AnyKey); open != m_distrust.cend() && quietSince(open.value(), nowMs))
+        m_distrust.remove(AnyKey);
 }
 
 SensorSession::Reply SensorSession::replyOf(const PendingReplies::Outstanding &query, const QByteArray &frame)

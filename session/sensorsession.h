@@ -8,6 +8,7 @@
 #include "values.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -18,6 +19,12 @@ class SessionLine;
 // no clock of its own: the front end hands it the bytes it read and the time (milliseconds on any
 // steady clock), it writes through the line it was given, and it reports what happened as signals.
 // Nothing is shared between sessions.
+//
+// Replies carry no request id, so a reply that comes after its query was given up would be taken
+// by the next query of the same size. After a deadline (and after Open, and before each request
+// of the baud-rate probe) the line is therefore not trusted for that reply size until it has been
+// quiet: such a reply that arrives before the next query of its size is written is dropped as
+// late, and that next query waits for a quiet line before it goes out.
 class SensorSession : public QObject
 {
     Q_OBJECT
@@ -33,6 +40,7 @@ public:
         QByteArray request;
         QByteArray frame;
         int attempts = 0;
+        bool neverQuiet = false; // no answer because the line never went quiet for it to be asked
     };
     // An exception reply. It says which function failed, not which request: hasQuery tells whether
     // a waiting query was ended by it.
@@ -41,6 +49,13 @@ public:
         quint8 code = 0;
         bool hasQuery = false;
         Reply query;
+        QList<Query> readsWaiting; // the reads that were on the line when it came, oldest first
+    };
+    // What a late reply was late for.
+    struct Late {
+        bool beforeOpen = false; // a request from before the port was opened
+        Query query = Query::request;
+        qint32 probeRate = 0;    // the probe's request at this rate, when the probe moved on
     };
     enum class Note {
         NotSent,      // a request could not be written
@@ -66,6 +81,8 @@ public:
     // The probe holds each rate for polls poll() calls, or with polls 0 for holdMs, writing its
     // request attemptsPerRate times there.
     void setProbeHold(quint32 polls, qint64 holdMs, int attemptsPerRate) { m_probe.setHold(polls, holdMs, attemptsPerRate); }
+    // How long the line must stay without input before it is trusted again (the window: one poll).
+    void setQuietTime(qint64 ms) { m_quietMs = ms; }
     // Drops the copy of each request that an echoing adapter sends back. Switching keeps what the
     // filter held back: those bytes go on to the framer.
     void setLocalEcho(bool on, qint64 nowMs);
@@ -95,6 +112,9 @@ public:
     // The line was closed or lost: every query is dropped without a word, a running probe says it
     // stopped, and bytes held for a frame are forgotten.
     void lineClosed();
+    // The line was opened at nowMs: whatever arrives before it has been quiet answers a request
+    // from before, and the first requests wait for that quiet.
+    void lineOpened(qint64 nowMs);
 
     // The earliest time at which advance() has something to do; -1 when nothing waits on time.
     qint64 nextDeadline() const;
@@ -117,7 +137,10 @@ signals:
     void ignored(const QByteArray &frame);
     void probeStepped(quint8 step, qint32 rate);
     void probeAnswered(qint32 rate, quint8 step, const QByteArray &reply);
-    void probeGaveUp(qint32 backAtRate);
+    // No rate answered, or (neverQuiet) the line never went quiet enough to ask.
+    void probeGaveUp(qint32 backAtRate, bool neverQuiet);
+    // A reply dropped because it came too late for the request it answers.
+    void lateDropped(const SensorSession::Late &lateFor, const QByteArray &frame);
     void probeStopped();
     void note(SensorSession::Note kind, const QString &line);
     // advance() has something to do at this time (a request due later).
@@ -129,11 +152,28 @@ private:
         QByteArray request;
         qint64 dueMs;
     };
+    struct Distrust {
+        qint64 sinceMs;
+        Late lateFor;
+    };
+    struct SentWrite {
+        QByteArray frame;
+        qint64 sentAtMs;
+    };
+    static constexpr int AnyKey = -2; // every reply size: the line was just opened
+
+    void distrust(int key, qint64 nowMs, const Late &lateFor);
+    const Distrust *distrustFor(int key) const;
+    bool quietSince(const Distrust &distrust, qint64 nowMs) const;
+    static int keyOf(FrameKind kind, const QByteArray &frame);
+    void unasked(FrameKind kind, const QByteArray &frame);
+    void retryWhenQuiet(const PendingReplies::Outstanding &query, qint64 nowMs);
+    void giveUpWaiting(const PendingReplies::Outstanding &query);
 
     bool writeQuery(quint64 ticket, qint64 nowMs);
     bool writeRequest(const QByteArray &frame, qint64 nowMs);
     void handle(const FramerEvent &cut, qint64 nowMs);
-    void handleFrame(FrameKind kind, const QByteArray &frame);
+    void handleFrame(FrameKind kind, const QByteArray &frame, qint64 nowMs);
     void handleReadReply(const QByteArray &reply);
     void handleException(const QByteArray &reply);
     bool fromOtherDevice(FrameKind kind, const QByteArray &frame) const;
@@ -150,6 +190,10 @@ private:
     LocalEcho m_echo;
     BaudRateProbe m_probe;
     QList<Later> m_later;
+    QHash<int, Distrust> m_distrust; // by reply key
+    QList<SentWrite> m_writes;       // writes whose echo may still come
+    qint64 m_lastInputAt = -1000000;
+    qint64 m_quietMs = 300;
     bool m_localEchoOn = false;
     qint64 m_answerTimeoutMs = 1000;
     int m_retries = 0;
@@ -159,5 +203,6 @@ private:
 
 Q_DECLARE_METATYPE(SensorSession::Reply)
 Q_DECLARE_METATYPE(SensorSession::Refusal)
+Q_DECLARE_METATYPE(SensorSession::Late)
 
 #endif

@@ -137,6 +137,11 @@ private slots:
         QCOMPARE(values(after), after);
         // A query whose request could not go out waits for nothing.
         QCOMPARE(waitingQueries(), query < 0 || !open ? QList<int>() : QList<int>{query});
+        // The probe asks once the line has been quiet for a poll.
+        if (open && query == int(Query::pendingBaudrate)) {
+            QCOMPARE(written, QList<QByteArray>());
+            tick();
+        }
         if (open) {
             QCOMPARE(pty->read(frame.size()).toHex(' '), frame.toHex(' '));
             QCOMPARE(written, QList<QByteArray>{frame});
@@ -173,7 +178,7 @@ private slots:
                 << QString("\"%1\" takes a %2. %3 Nothing was sent.").arg(caption, range, typed);
         };
         const QStringList cleanSet = {"comboBoxAutoCleanDust=Set"};
-        field("pushButton_SetDeviceAddr", {}, "lineEdit_DeviceAddr", " 0A ", write(0x00, 0, 0x0A), "100", "ModbusAddr： 0x",
+        field("pushButton_SetDeviceAddr", {}, "lineEdit_DeviceAddr", " 0A ", write(0x00, 0, 0x0A), "100", "ModbusAddr",
               "hexadecimal number from 1 to ff");
         field("pushButton_2", {}, "lineEdit_CleanDustTime", "255", write(0xA9, 0, 255), "", "DurationTime",
               "whole number from 0 to 255");
@@ -242,11 +247,22 @@ private slots:
         QCOMPARE(pty->baudRate(), rate.toInt());
         if (!target.isEmpty())
             QVERIFY(press(target));
+        tick(); // the probe's first request goes out on a quiet line
         QCOMPARE(pty->baudRate(), expected);
         // Reopening takes the combo's rate again, whatever the probe left.
         QVERIFY(press("pushButtonClose"));
         QVERIFY(openPort(pty->slavePath()));
         QCOMPARE(pty->baudRate(), rate.toInt());
+    }
+
+    // The rate box shows the rate the open port uses: a choice made while open is applied to it.
+    void rateChosenWhileOpen()
+    {
+        QCOMPARE(pty->baudRate(), 9600);
+        QVERIFY(set("comboBox_BoudRate=4800"));
+        QCOMPARE(pty->baudRate(), 4800);
+        QVERIFY(press("pushButtonClose") && set("comboBox_BoudRate=19200") && press("pushButtonOpen"));
+        QCOMPARE(pty->baudRate(), 19200);
     }
 
     void preset()

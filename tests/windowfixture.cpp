@@ -135,8 +135,9 @@ bool WindowFixture::eventFilter(QObject *watched, QEvent *event)
 void WindowFixture::driveTime()
 {
     driven = true;
-    now = 0;
+    now = WindowProbe::elapsed(*window); // the time the window has seen so far
     WindowProbe::setClock(*window, [this] { return now; });
+    tick(); // a first poll: the line has been quiet since the port was opened
 }
 
 bool WindowFixture::deliver(const QByteArray &bytes)

@@ -51,7 +51,8 @@ public:
     // ticks at once, each 300 ms after the last.
     bool waitTicks(int count);
 
-    // From now on the test drives the window's clock and poll (for the current window).
+    // From now on the test drives the window's clock and poll (for the current window), and runs
+    // one poll to begin with.
     void driveTime();
     // Driven time: writes bytes from the device's end and waits until the port holds them, so
     // that the next tick reads them all.

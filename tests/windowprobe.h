@@ -13,6 +13,7 @@ struct WindowProbe {
     static QSerialPort &serial(MainWindow &window) { return window.link.port(); }
     static SensorSession &session(MainWindow &window) { return window.session; }
     static const PendingReplies &pending(const MainWindow &window) { return window.session.pending(); }
+    static qint64 elapsed(const MainWindow &window) { return window.now(); }
     // The window reads this clock instead of its own from now on.
     static void setClock(MainWindow &window, std::function<qint64()> clock) { window.clockOverride = std::move(clock); }
     // One poll tick, as the 300 ms timer runs it.
