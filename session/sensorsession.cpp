@@ -71,7 +71,12 @@ void SensorSession::startProbe(qint64 nowMs)
     // Pressed again, the probe starts over.
     m_probe.stop();
     m_pending.removeProbe();
-    query(Query::pendingBaudrate, BaudProbe::request(), nowMs);
+    query(Query::pendingBaudrate, probeRequest(), nowMs);
+}
+
+QByteArray SensorSession::probeRequest() const
+{
+    return m_address == 0 ? BaudProbe::request() : withModbusAddress(BaudProbe::request(), m_address);
 }
 
 bool SensorSession::writeRequest(const QByteArray &frame)
@@ -240,7 +245,7 @@ void SensorSession::handleReadReply(const QByteArray &reply)
     const int byteCount = quint8(reply.at(2));
     const PendingReplies::Outstanding *oldest = m_pending.oldestFor(byteCount);
     if (oldest && oldest->query == Query::pendingBaudrate) {
-        if (!BaudProbe::isAnswer(reply)) {
+        if (!BaudProbe::isAnswer(reply) || (m_address != 0 && quint8(reply.at(0)) != m_address)) {
             emit ignored(reply);
             return;
         }
@@ -263,6 +268,7 @@ void SensorSession::handleException(const QByteArray &reply)
         return;
     }
     Refusal refusal;
+    refusal.frame = reply;
     refusal.code = quint8(reply.at(2));
     refusal.toWrite = (quint8(reply.at(1)) & ~Modbus::ExceptionBit) != Modbus::ReadHoldingRegisters;
     // An exception to a read ends the oldest read sent; one to a write ends a write only where
@@ -309,7 +315,7 @@ void SensorSession::runProbeStep(const BaudRateProbe::Step &step, qint64 nowMs)
         return;
     }
     m_pending.restartProbe(nowMs);
-    writeRequest(BaudProbe::request());
+    writeRequest(probeRequest());
 }
 
 void SensorSession::expire(qint64 nowMs)

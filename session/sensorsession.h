@@ -41,6 +41,7 @@ public:
         quint8 code = 0;
         bool hasQuery = false;
         Reply query;
+        QByteArray frame; // the exception reply as received
     };
     enum class Note {
         NotSent,      // a request could not be written
@@ -61,7 +62,7 @@ public:
     void setAnswerTimeout(qint64 ms) { m_answerTimeoutMs = ms; }
     qint64 answerTimeout() const { return m_answerTimeoutMs; }
     void setRetries(int retries) { m_retries = retries; }
-    // Only replies from this Modbus address count (0: from any device).
+    // The probe asks this Modbus address and takes an answer only from it (0: from any device).
     void setDeviceAddress(quint8 address) { m_address = address; }
     // The probe holds each rate for polls poll() calls, or with polls 0 for holdMs, writing its
     // request attemptsPerRate times there.
@@ -136,7 +137,7 @@ private:
     void handleFrame(FrameKind kind, const QByteArray &frame);
     void handleReadReply(const QByteArray &reply);
     void handleException(const QByteArray &reply);
-    bool fromOtherDevice(FrameKind kind, const QByteArray &frame) const;
+    QByteArray probeRequest() const;
     std::optional<PendingReplies::Outstanding> takeMatching(const QByteArray &frame, bool refusal);
     void answer(const PendingReplies::Outstanding &query, const QByteArray &frame);
     void runProbeStep(const BaudRateProbe::Step &step, qint64 nowMs);
