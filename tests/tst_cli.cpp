@@ -96,6 +96,8 @@ private slots:
         row("factory-reset --yes", hex("00 06 00 A5 00 01 59 F8"));
         row("info", nativeFrame(0xA6, 2, QByteArray()) + nativeFrame(0xB5, 2, QByteArray()));
         row("raw 01 0300 0a", hex("01 03 00 0A"));
+        const QByteArray largestRead = withCrc("00 03 00 00 00 7D");
+        QTest::newRow("raw read of 125 registers") << QStringList{QStringLiteral("raw"), hexText(largestRead)} << largestRead;
     }
 
     void plan()
@@ -149,6 +151,9 @@ private slots:
         row("--json monitor --csv", "monitor takes --csv or --json, not both");
         row("monitor --interval -1", "invalid interval '-1'");
         row("--bogus read", "Unknown option 'bogus'");
+        QTest::newRow("raw read of 126 registers")
+            << QStringList{QStringLiteral("raw"), hexText(withCrc("01 03 00 00 00 7E"))}
+            << QStringLiteral("Modbus reads at most 125 registers (0x7d) at once; this read asks for 126");
     }
 
     void usage()
