@@ -1,6 +1,6 @@
 // zelvik-bench-cli: the figures of zelvikctl.
-//   roundtrip SIMULATOR COUNT     COUNT measurement reads in one process through zelvikctl's own
-//                                 link, against the simulator at 9600 baud with --delay 22 (the
+//   roundtrip SIMULATOR COUNT     COUNT measurement reads in one process through zelvikctl's
+//                                 session, against the simulator at 9600 baud with --delay 22 (the
 //                                 line time of request and reply, which a pseudo-terminal lacks);
 //                                 median and spread beside the 21.9 ms floor.
 //   monitor ZELVIKCTL SIMULATOR S `zelvikctl --json monitor --interval 0.1` for S seconds: readings
@@ -8,7 +8,8 @@
 //   startup RUNS PROGRAM...       start to exit of each program (arguments after a '+' in its
 //                                 text, e.g. "zelvikctl+--version"), RUNS times in turn, median.
 #include "invocation.h"
-#include "link.h"
+#include "seriallink.h"
+#include "sessionpump.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -61,28 +62,40 @@ int roundTrip(const QString &simulator, int count)
     Simulator sim;
     Cli::Options options;
     options.port = startSimulator(sim, simulator, {QStringLiteral("--delay"), QStringLiteral("22")});
-    options.retries = 0;
-    Link link(options);
-    QString message;
-    if (options.port.isEmpty() || !link.open(&message)) {
-        std::fprintf(stderr, "roundtrip: %s\n", options.port.isEmpty() ? "simulator did not start" : qPrintable(message));
+    SerialLink link;
+    if (options.port.isEmpty() || !link.open(options.port, options.baud)) {
+        std::fprintf(stderr, "roundtrip: %s\n", options.port.isEmpty() ? "simulator did not start" : qPrintable(link.openFailure()));
         return 1;
     }
+    // The reads go out one after the other from the event loop, as zelvikctl sends them; the first
+    // one sets up the line and is not counted.
+    SessionPump pump(link);
+    pump.session().setRetries(0);
     const QByteArray request = Cli::readRequest(options, 0);
-    link.exchange(request); // the first one sets up the line
     std::vector<double> ms;
     ms.reserve(size_t(count));
     QElapsedTimer clock;
-    for (int i = 0; i < count; ++i) {
+    int reads = -1;
+    auto ask = [&] {
         clock.start();
-        const Link::Outcome outcome = link.exchange(request);
+        pump.query(SensorSession::Query::pendingSensorData, request);
+    };
+    QObject::connect(&pump.session(), &SensorSession::answered, [&] {
         const double took = double(clock.nsecsElapsed()) / 1e6;
-        if (outcome.kind != Link::Outcome::Answer) {
-            std::fprintf(stderr, "roundtrip: read %d got no answer\n", i);
-            return 1;
-        }
-        ms.push_back(took);
-    }
+        if (reads++ >= 0)
+            ms.push_back(took);
+        if (reads == count)
+            QCoreApplication::exit(0);
+        else
+            QMetaObject::invokeMethod(&pump, ask, Qt::QueuedConnection);
+    });
+    QObject::connect(&pump.session(), &SensorSession::noAnswer, [&] {
+        std::fprintf(stderr, "roundtrip: read %d got no answer\n", reads);
+        QCoreApplication::exit(1);
+    });
+    ask();
+    if (QCoreApplication::exec() != 0)
+        return 1;
     const double median = quantile(ms, 0.5);
     std::printf("zelvikctl read round trip at 9600 baud, simulator --delay 22, %d reads in one process: "
                 "median %.2f ms (min %.2f, p90 %.2f, max %.2f); floor %.1f ms; median/floor %.3f\n",

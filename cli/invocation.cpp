@@ -439,20 +439,6 @@ QByteArray readRequest(const Options &options, int unit)
     return addressed(options, Commands::readSensorData(unit));
 }
 
-QByteArray probeRequest(const Options &options)
-{
-    return addressed(options, Commands::getDeviceAddress());
-}
-
-QString openFailure(const QString &port, const QString &reason, bool permission)
-{
-    QString message = QStringLiteral("cannot open %1: %2").arg(port, reason);
-    if (permission)
-        message += QStringLiteral(" (serial ports belong to the group dialout: 'sudo adduser $USER dialout', "
-                                  "then log out and in again)");
-    return message;
-}
-
 Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
 {
     QCommandLineParser parser;

@@ -1,8 +1,11 @@
 // zelvikctl as a script runs it: the real program against the simulated sensor on a
 // pseudo-terminal (every command in text and JSON, set-then-get round trips, the probe at other
-// rates, a faulty line), against a silent line, an adapter that echoes, a port that does not open
-// and bad arguments; and the bytes each command line sends.
+// rates and addresses, a faulty line, a sensor that goes away), against replies the test writes
+// itself (a refusal, an answer to something else, a damaged reply, an adapter that echoes), a
+// silent line, a port that does not open or is held by another program and bad arguments; and
+// the bytes each command line sends.
 #include <QtTest>
+#include <QSerialPort>
 
 #include "invocation.h"
 #include "ptypair.h"
@@ -109,14 +112,6 @@ private slots:
         QCOMPARE(parsed.invocation.requests.join(), sent);
     }
 
-    void openFailure()
-    {
-        const QString message = Cli::openFailure(QStringLiteral("/dev/ttyUSB0"), QStringLiteral("Permission denied"), true);
-        QVERIFY2(message.startsWith(QLatin1String("cannot open /dev/ttyUSB0: Permission denied")), qPrintable(message));
-        QVERIFY(message.contains(QLatin1String("dialout")));
-        QVERIFY(!Cli::openFailure(QStringLiteral("x"), QStringLiteral("No such file"), false).contains(QLatin1String("dialout")));
-    }
-
     // Every refusal of the arguments is exit 2 with the reason and the usage line, and nothing
     // reaches the line.
     void usage_data()
@@ -177,12 +172,30 @@ private slots:
         QVERIFY2(run.err.contains(QLatin1String("no serial port: give --port PATH or set ZELVIK_PORT")), qPrintable(run.err));
     }
 
-    void unopenablePort()
+    // A port that does not open names the port and the reason; a port that another program holds
+    // is said to be in use, not blamed on the dialout group.
+    void openFailure_data()
     {
-        const Run run = ctl({QStringLiteral("--port"), QStringLiteral("/nonexistent/zelvik"), QStringLiteral("read")}, QString());
+        QTest::addColumn<bool>("held");
+        QTest::newRow("missing") << false;
+        QTest::newRow("in use") << true;
+    }
+
+    void openFailure()
+    {
+        QFETCH(bool, held);
+        PtyPair line;
+        QVERIFY(line.isValid());
+        const QString port = held ? line.slavePath() : QStringLiteral("/nonexistent/zelvik");
+        QSerialPort holder(port);
+        if (held)
+            QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
+        const Run run = ctl(words("read"), port);
         QCOMPARE(run.status, 4);
-        QVERIFY2(run.err.startsWith(QLatin1String("zelvikctl: cannot open /nonexistent/zelvik: ")) && run.err.trimmed().size() > 45,
-                 qPrintable(run.err));
+        QVERIFY2(run.err.startsWith(QStringLiteral("zelvikctl: cannot open %1: ").arg(port)), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QLatin1String("the port is in use by another program")) == held, qPrintable(run.err));
+        QVERIFY2(!run.err.contains(QLatin1String("dialout")), qPrintable(run.err));
+        QCOMPARE(run.out, QString());
     }
 
     // Nobody answers: every attempt goes out and the program gives up after timeout × attempts.
@@ -340,23 +353,75 @@ private slots:
         QVERIFY2(expected.match(run.out).hasMatch(), qPrintable(run.out));
     }
 
+    // The probe walks the rates down from 19200 baud; with --address it asks that device only.
     void probe_data()
     {
         QTest::addColumn<int>("rate");
-        QTest::newRow("2400") << 2400;
-        QTest::newRow("4800") << 4800;
-        QTest::newRow("19200") << 19200;
+        QTest::addColumn<QString>("address"); // zelvikctl's --address, none when empty
+        QTest::addColumn<bool>("found");
+        QTest::newRow("2400") << 2400 << QString() << true;
+        QTest::newRow("4800") << 4800 << QString() << true;
+        QTest::newRow("19200") << 19200 << QString() << true;
+        QTest::newRow("4800, its address") << 4800 << QStringLiteral("9") << true;
+        QTest::newRow("4800, another address") << 4800 << QStringLiteral("7") << false;
     }
 
     void probe()
     {
         QFETCH(int, rate);
+        QFETCH(QString, address);
+        QFETCH(bool, found);
         Simulator device;
         QVERIFY2(device.start({QStringLiteral("--baud"), QString::number(rate), QStringLiteral("--address"), QStringLiteral("9")}),
                  qPrintable(device.error));
-        const Run run = ctl(words("--timeout 150 --retries 0 probe"), device.path);
-        QCOMPARE(run.status, 0);
-        QCOMPARE(run.out, QStringLiteral("Baud rate: %1 (Modbus address 0x09)").arg(rate));
+        QStringList args = words("--timeout 150 --retries 0");
+        if (!address.isEmpty())
+            args << QStringLiteral("--address") << address;
+        const Run run = ctl(args << QStringLiteral("probe"), device.path);
+        if (found) {
+            QCOMPARE(run.status, 0);
+            QCOMPARE(run.out, QStringLiteral("Baud rate: %1 (Modbus address 0x09)").arg(rate));
+        } else {
+            QCOMPARE(run.status, 3);
+            QCOMPARE(run.err.trimmed(), QStringLiteral("zelvikctl: no answer on %1 at 19200, 9600, 4800, 2400 baud").arg(device.path));
+        }
+    }
+
+    // Replies the test writes itself: how an exchange that brings no answer is reported.
+    void outcomes_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message"); // all of stderr after the program's name
+        QTest::newRow("refused") << withCrc("01 83 02") << 1
+                                 << QStringLiteral("the device refused the request: exception 2 (illegal data address)");
+        const QByteArray other = withCrc("01 03 04 00 01 00 02");
+        QTest::newRow("answer to something else") << other << 1
+                                                  << QStringLiteral("the device answered something else: ") + hexText(other).trimmed();
+        const QByteArray damaged = hex("01 03 02 F9 3F 00 00");
+        QTest::newRow("damaged") << damaged << 3
+                                 << QStringLiteral("no answer on PORT at 9600 baud after 1 attempt(s) (Reply refused: CRC mismatch "
+                                                   "(expected %1, got 00 00))")
+                                        .arg(hexText(withCrc("01 03 02 F9 3F").right(2)).trimmed());
+    }
+
+    void outcomes()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        PtyPair line;
+        QVERIFY(line.isValid());
+        QProcess process;
+        process.start(QStringLiteral(ZELVIK_CTL), QStringList{QStringLiteral("--port"), line.slavePath()}
+                                                      + words("--timeout 300 --retries 0 get temp-humi"));
+        QCOMPARE(line.read(8), withCrc("00 03 00 A8 00 01"));
+        line.write(reply);
+        QVERIFY(process.waitForFinished(3000));
+        QCOMPARE(process.exitCode(), status);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()).trimmed(),
+                 QStringLiteral("zelvikctl: ") + message.replace(QLatin1String("PORT"), line.slavePath()));
+        QCOMPARE(process.readAllStandardOutput(), QByteArray());
     }
 
     // Drops and flipped bits: retries bring every answer in, and only intact replies are shown.
@@ -431,6 +496,22 @@ private slots:
         for (const QByteArray &r : rows.mid(1))
             QVERIFY2(row.match(QString::fromUtf8(r)).hasMatch(), r.constData());
         QVERIFY(rows.size() > 10);
+    }
+
+    // The sensor goes away while a monitor runs: the port is lost and said so, exit 4.
+    void portLost()
+    {
+        Simulator device;
+        QVERIFY2(device.start({}), qPrintable(device.error));
+        QProcess process;
+        process.start(QStringLiteral(ZELVIK_CTL), QStringList{QStringLiteral("--port"), device.path} + words("monitor --interval 0.05"));
+        QVERIFY(QTest::qWaitFor([&] { return process.canReadLine(); }, 3000));
+        device.stop();
+        QVERIFY(process.waitForFinished(3000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 4);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.startsWith(QStringLiteral("zelvikctl: lost the port %1 (").arg(device.path)), qPrintable(err));
     }
 
     void cleanupTestCase() { sim.reset(); }
