@@ -218,23 +218,27 @@ private slots:
         QVERIFY(process.readAllStandardError().contains("no answer on " + line.slavePath().toUtf8() + " at 9600 baud after 3 attempt(s)"));
     }
 
-    // An RS-485 adapter that hears itself: the copy of the request comes before the reply.
+    // An RS-485 adapter that hears itself: the copy of the request comes before the reply, and
+    // only that copy is dropped.
     void localEcho_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("status");
         QTest::addColumn<QString>("printed");
-        QTest::newRow("read") << words("--local-echo get temp-humi") << withCrc("01 03 02 F6 3F")
+        QTest::newRow("read") << words("--local-echo get temp-humi") << withCrc("01 03 02 F6 3F") << 0
                               << QStringLiteral("Inner temperature -10 °C, humidity 63 %");
-        // The device's echo of a write is the request itself: only the adapter's copy may go.
-        QTest::newRow("write") << words("--local-echo --retries 0 sleep") << hex("00 06 00 A2 00 00 29 F9")
+        // The device's echo of a write is the request itself: the second copy is the answer.
+        QTest::newRow("write") << words("--local-echo --retries 0 sleep") << hex("00 06 00 A2 00 00 29 F9") << 0
                                << QStringLiteral("Device asleep");
+        QTest::newRow("write refused") << words("--local-echo --retries 0 sleep") << withCrc("00 86 04") << 1 << QString();
     }
 
     void localEcho()
     {
         QFETCH(QStringList, args);
         QFETCH(QByteArray, reply);
+        QFETCH(int, status);
         QFETCH(QString, printed);
         PtyPair line;
         QVERIFY(line.isValid());
@@ -245,7 +249,7 @@ private slots:
         line.write(request.left(3)); // the copy may come in pieces
         line.write(request.mid(3) + reply);
         QVERIFY(process.waitForFinished(3000));
-        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.exitCode(), status);
         QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()).trimmed(), printed);
     }
 
