@@ -57,10 +57,34 @@ QString lit(const QString &text)
     return QRegularExpression::escape(text);
 }
 
+// One invocation of a row: its arguments, the whole of its stdout and its exit status.
+struct Step {
+    QStringList args;
+    QString pattern; // a regular expression
+    int status = 0;
+};
+
+// Invocations run in turn against one simulated sensor of the row's own: a set and the get that
+// proves it took share a device, rows share nothing.
+struct Script {
+    Script &match(const QStringList &args, const QString &pattern, int status = 0)
+    {
+        steps.append({args, pattern, status});
+        return *this;
+    }
+    Script &text(const char *args, const char *output, int status = 0)
+    {
+        return match(words(args), lit(QString::fromUtf8(output)), status);
+    }
+    QList<Step> steps;
+};
+
 const QString Reading = QStringLiteral("PM2\\.5 [0-9.]+ µg/m³  PM10 [0-9.]+ µg/m³  PM100 \\d+ µg/m³");
 const QString Time = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)");
 
 } // namespace
+
+Q_DECLARE_METATYPE(Script)
 
 class CliTest : public QObject
 {
@@ -253,108 +277,122 @@ private slots:
         QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()).trimmed(), printed);
     }
 
-    // Against the simulated sensor, in order: the rows share one device, so each set is followed
-    // by the get that proves it took.
+    // Against the simulated sensor, each row on a device of its own.
     void commands_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("pattern"); // the whole of stdout
-        auto row = [](const QStringList &args, const QString &pattern, int status = 0) {
-            QTest::newRow(qPrintable(args.join(QLatin1Char(' ')))) << args << status << pattern;
-        };
-        auto text = [&row](const char *args, const char *output, int status = 0) {
-            row(words(args), lit(QString::fromUtf8(output)), status);
-        };
-        text("info", "Device identifier: 1234-abcd\nFirmware identifier: 1-3--2");
-        text("--json info", R"({"command":"info","device_id":"1234-abcd","firmware_id":"1-3--2"})");
-        row(words("read"), QStringLiteral("^%1  avg  %2$").arg(Time, Reading));
-        row(words("--json read 4"), QStringLiteral("^\\{\"command\":\"read\",\"pm100_ug_m3\":\\d+,\"pm10_ug_m3\":[0-9.]+,"
-                                                   "\"pm2_5_ug_m3\":[0-9.]+,\"time\":\"%1\",\"unit\":\"4\"\\}$").arg(Time));
-        row(words("monitor --count 2 --interval 0.05 --units avg,2"),
-            QStringLiteral("^(%1  avg  %2\n%1  2  %2\n?){2}$").arg(Time, Reading));
-        row(words("monitor --count 2 --interval 0 --csv"),
-            QStringLiteral("^time,unit,pm2_5_ug_m3,pm10_ug_m3,pm100_ug_m3(\n%1,avg,[0-9.]+,[0-9.]+,\\d+){2}$").arg(Time));
-        row(words("--json monitor --count 1 --units 1"), QStringLiteral("^\\{\"command\":\"monitor\",[^\n]*\"unit\":\"1\"\\}$"));
-
-        text("get address", "Modbus address: 0x01 (1)");
-        text("set address 0x2a", "Modbus address set: 0x2a (42)");
-        text("--address 42 --json get address", R"({"address":42,"command":"get address"})");
-        text("--address 7 --timeout 50 --retries 0 get address", "", 3);
-        text("--address 42 --json set address 1", R"({"address":1,"command":"set address","ok":true})");
-        text("get clean", "Automatic cleaning: 10 s every 24 h");
-        text("set clean 17 40", "Automatic cleaning set: 17 s every 40 h");
-        text("--json get clean", R"({"command":"get clean","duration_s":17,"interval_h":40})");
-        text("get heat-mode", "Heater: automatic");
-        text("set heat-mode on", "Heater set: manual, on");
-        text("--json get heat-mode", R"({"command":"get heat-mode","heater_on":true,"mode":"manual"})");
-        text("--json set heat-mode auto", R"({"command":"set heat-mode","mode":"auto","ok":true})");
-        text("get temp-thresholds", "Heating temperature thresholds: high 5 °C, low -10 °C");
-        text("set temp-thresholds 127 -128", "Heating temperature thresholds set: high 127 °C, low -128 °C");
-        text("--json get temp-thresholds", R"({"command":"get temp-thresholds","high_c":127,"low_c":-128})");
-        text("--json set humi-thresholds 100 0", R"({"command":"set humi-thresholds","high_percent":100,"low_percent":0,"ok":true})");
-        text("get humi-thresholds", "Heating humidity thresholds: high 100 %, low 0 %");
-        text("set work-mode select 2,4", "Work mode set: selected units 2, 4");
-        text("--json get work-mode", R"({"command":"get work-mode","mode":"select","units":[2,4]})");
-        text("set work-mode single", "Work mode set: one unit at a time, automatic");
-        text("get work-mode", "Work mode: one unit at a time, automatic");
-        text("set global none", "Unit switches set: on none");
-        text("get global", "Unit switches: on none");
-        text("--json set global 1,2,3,4", R"({"command":"set global","ok":true,"on":[1,2,3,4]})");
-        text("--json get global", R"({"command":"get global","on":[1,2,3,4]})");
-        text("set calibration 3 pm10 -255 250", "Calibration of unit 3, PM10 set: zero offset -255, factor 250");
-        text("--json get calibration 3 pm10",
-             R"({"command":"get calibration","factor":250,"range":"pm10","unit":"3","zero_offset":-255})");
-        text("get calibration avg pm100", "Calibration of avg, PM100: zero offset 0, factor 100");
-        text("get temp-humi", "Inner temperature -7 °C, humidity 63 %");
-        text("--json get temp-humi", R"({"command":"get temp-humi","humidity_percent":63,"temperature_c":-7})");
-        text("get self-test", "Self test: unit 1 error, unit 2 ok, unit 3 ok, unit 4 error");
-        text("--json get self-test", R"({"command":"get self-test","failed":[1,4],"passed":[2,3]})");
-        text("get factors", "Self-test factors of units 1 to 4: 38 97 102 38; suspected factors: 62 0 0 62");
-        text("--json get factors", R"({"command":"get factors","factors":[38,97,102,38],"suspected":[62,0,0,62]})");
-        text("clean-now 0", "Dust cleaning started for 0 s");
-        text("--json clean-now 255", R"({"command":"clean-now","duration_s":255,"ok":true})");
-        text("sleep", "Device asleep");
-        text("--timeout 50 --retries 0 read", "", 3); // asleep: measurements go unanswered
-        text("--json wake", R"({"command":"wake","ok":true})");
-        text("--json sleep", R"({"command":"sleep","ok":true})");
-        text("wake", "Device awake");
-        text("protocol native", "Protocol: native");
-        text("--timeout 50 --retries 0 get address", "", 3); // native protocol: Modbus reads go unanswered
-        text("--json protocol modbus", R"({"command":"protocol","ok":true,"protocol":"modbus"})");
+        QTest::addColumn<Script>("script");
+        auto row = [](const char *name, const Script &script) { QTest::newRow(name) << script; };
+        row("info", Script()
+                        .text("info", "Device identifier: 1234-abcd\nFirmware identifier: 1-3--2")
+                        .text("--json info", R"({"command":"info","device_id":"1234-abcd","firmware_id":"1-3--2"})"));
+        row("read", Script()
+                        .match(words("read"), QStringLiteral("%1  avg  %2").arg(Time, Reading))
+                        .match(words("--json read 4"), QStringLiteral("\\{\"command\":\"read\",\"pm100_ug_m3\":\\d+,\"pm10_ug_m3\":[0-9.]+,"
+                                                                      "\"pm2_5_ug_m3\":[0-9.]+,\"time\":\"%1\",\"unit\":\"4\"\\}").arg(Time)));
+        row("monitor", Script()
+                           .match(words("monitor --count 2 --interval 0.05 --units avg,2"),
+                                  QStringLiteral("(%1  avg  %2\n%1  2  %2\n?){2}").arg(Time, Reading))
+                           .match(words("monitor --count 2 --interval 0 --csv"),
+                                  QStringLiteral("time,unit,pm2_5_ug_m3,pm10_ug_m3,pm100_ug_m3(\n%1,avg,[0-9.]+,[0-9.]+,\\d+){2}").arg(Time))
+                           .match(words("--json monitor --count 1 --units 1"), QStringLiteral("\\{\"command\":\"monitor\",[^\n]*\"unit\":\"1\"\\}")));
+        row("address", Script()
+                           .text("get address", "Modbus address: 0x01 (1)")
+                           .text("set address 0x2a", "Modbus address set: 0x2a (42)")
+                           .text("--address 42 --json get address", R"({"address":42,"command":"get address"})")
+                           .text("--address 7 --timeout 50 --retries 0 get address", "", 3)
+                           .text("--address 42 --json set address 1", R"({"address":1,"command":"set address","ok":true})"));
+        row("clean", Script()
+                         .text("get clean", "Automatic cleaning: 10 s every 24 h")
+                         .text("set clean 17 40", "Automatic cleaning set: 17 s every 40 h")
+                         .text("--json get clean", R"({"command":"get clean","duration_s":17,"interval_h":40})"));
+        row("heat-mode", Script()
+                             .text("get heat-mode", "Heater: automatic")
+                             .text("set heat-mode on", "Heater set: manual, on")
+                             .text("--json get heat-mode", R"({"command":"get heat-mode","heater_on":true,"mode":"manual"})")
+                             .text("--json set heat-mode auto", R"({"command":"set heat-mode","mode":"auto","ok":true})"));
+        row("thresholds", Script()
+                              .text("get temp-thresholds", "Heating temperature thresholds: high 5 °C, low -10 °C")
+                              .text("set temp-thresholds 127 -128", "Heating temperature thresholds set: high 127 °C, low -128 °C")
+                              .text("--json get temp-thresholds", R"({"command":"get temp-thresholds","high_c":127,"low_c":-128})")
+                              .text("--json set humi-thresholds 100 0",
+                                    R"({"command":"set humi-thresholds","high_percent":100,"low_percent":0,"ok":true})")
+                              .text("get humi-thresholds", "Heating humidity thresholds: high 100 %, low 0 %"));
+        row("work-mode", Script()
+                             .text("set work-mode select 2,4", "Work mode set: selected units 2, 4")
+                             .text("--json get work-mode", R"({"command":"get work-mode","mode":"select","units":[2,4]})")
+                             .text("set work-mode single", "Work mode set: one unit at a time, automatic")
+                             .text("get work-mode", "Work mode: one unit at a time, automatic"));
+        row("global", Script()
+                          .text("set global none", "Unit switches set: on none")
+                          .text("get global", "Unit switches: on none")
+                          .text("--json set global 1,2,3,4", R"({"command":"set global","ok":true,"on":[1,2,3,4]})")
+                          .text("--json get global", R"({"command":"get global","on":[1,2,3,4]})"));
+        row("calibration", Script()
+                               .text("set calibration 3 pm10 -255 250", "Calibration of unit 3, PM10 set: zero offset -255, factor 250")
+                               .text("--json get calibration 3 pm10",
+                                     R"({"command":"get calibration","factor":250,"range":"pm10","unit":"3","zero_offset":-255})")
+                               .text("get calibration avg pm100", "Calibration of avg, PM100: zero offset 0, factor 100"));
+        row("diagnostics", Script()
+                               .text("get temp-humi", "Inner temperature -7 °C, humidity 63 %")
+                               .text("--json get temp-humi", R"({"command":"get temp-humi","humidity_percent":63,"temperature_c":-7})")
+                               .text("get self-test", "Self test: unit 1 error, unit 2 ok, unit 3 ok, unit 4 error")
+                               .text("--json get self-test", R"({"command":"get self-test","failed":[1,4],"passed":[2,3]})")
+                               .text("get factors", "Self-test factors of units 1 to 4: 38 97 102 38; suspected factors: 62 0 0 62")
+                               .text("--json get factors",
+                                     R"({"command":"get factors","factors":[38,97,102,38],"suspected":[62,0,0,62]})"));
+        row("clean-now", Script()
+                             .text("clean-now 0", "Dust cleaning started for 0 s")
+                             .text("--json clean-now 255", R"({"command":"clean-now","duration_s":255,"ok":true})"));
+        row("sleep and wake", Script()
+                                  .text("sleep", "Device asleep")
+                                  .text("--timeout 50 --retries 0 read", "", 3) // asleep: measurements go unanswered
+                                  .text("--json wake", R"({"command":"wake","ok":true})")
+                                  .text("--json sleep", R"({"command":"sleep","ok":true})")
+                                  .text("wake", "Device awake"));
+        row("protocol", Script()
+                            .text("protocol native", "Protocol: native")
+                            .text("--timeout 50 --retries 0 get address", "", 3) // native protocol: Modbus reads go unanswered
+                            .text("--json protocol modbus", R"({"command":"protocol","ok":true,"protocol":"modbus"})"));
         const QString tempHumi = hexText(withCrc("01 03 00 A8 00 01")).trimmed();
         const QString tempHumiReply = hexText(withCrc("01 03 02 F9 3F")).trimmed();
-        row(QStringList{QStringLiteral("raw")} + tempHumi.split(QLatin1Char(' ')), lit(tempHumiReply));
-        row({QStringLiteral("--json"), QStringLiteral("raw"), tempHumi},
-            lit(QStringLiteral(R"({"command":"raw","reply":"%1","request":"%2"})").arg(tempHumiReply, tempHumi)));
-        row({QStringLiteral("raw"), hexText(withCrc("01 03 00 99 00 01"))}, QString(), 1); // unknown register: exception 2
-        text("set baud 19200", "Baud rate set to 19200: the device answers at 19200 baud from now on");
-        text("--timeout 50 --retries 0 get address", "", 3);
-        text("--baud 19200 --json set baud 9600", R"({"baud":9600,"command":"set baud","ok":true})");
-        text("--timeout 100 probe", "Baud rate: 9600 (Modbus address 0x01)");
-        text("--json --timeout 100 probe", R"({"address":1,"baud":9600,"command":"probe"})");
-        text("factory-reset --yes", "Factory settings restored");
-        text("get temp-thresholds", "Heating temperature thresholds: high 5 °C, low -10 °C");
-        text("--json factory-reset --yes", R"({"command":"factory-reset","ok":true})");
-        row(words("--help"), QStringLiteral("^Usage: zelvikctl .*Commands:.*factory-reset --yes.*Exit status: .*$"));
-        row(words("set --help"), QStringLiteral("^Usage: zelvikctl \\[OPTIONS\\] set SETTING VALUE.*set calibration UNIT RANGE OFFSET FACTOR.*$"));
-        row(words("--version"), QStringLiteral("^zelvikctl \\d+\\.\\d+$"));
+        row("raw", Script()
+                       .match(QStringList{QStringLiteral("raw")} + tempHumi.split(QLatin1Char(' ')), lit(tempHumiReply))
+                       .match({QStringLiteral("--json"), QStringLiteral("raw"), tempHumi},
+                              lit(QStringLiteral(R"({"command":"raw","reply":"%1","request":"%2"})").arg(tempHumiReply, tempHumi)))
+                       .match({QStringLiteral("raw"), hexText(withCrc("01 03 00 99 00 01"))}, QString(), 1)); // exception 2
+        row("baud", Script()
+                        .text("set baud 19200", "Baud rate set to 19200: the device answers at 19200 baud from now on")
+                        .text("--timeout 50 --retries 0 get address", "", 3)
+                        .text("--baud 19200 --json set baud 9600", R"({"baud":9600,"command":"set baud","ok":true})")
+                        .text("--timeout 100 probe", "Baud rate: 9600 (Modbus address 0x01)")
+                        .text("--json --timeout 100 probe", R"({"address":1,"baud":9600,"command":"probe"})"));
+        row("factory-reset", Script()
+                                 .text("set temp-thresholds 127 -128", "Heating temperature thresholds set: high 127 °C, low -128 °C")
+                                 .text("factory-reset --yes", "Factory settings restored")
+                                 .text("get temp-thresholds", "Heating temperature thresholds: high 5 °C, low -10 °C")
+                                 .text("--json factory-reset --yes", R"({"command":"factory-reset","ok":true})"));
+        row("help and version",
+            Script()
+                .match(words("--help"), QStringLiteral("Usage: zelvikctl .*Commands:.*factory-reset --yes.*Exit status: .*"))
+                .match(words("set --help"), QStringLiteral("Usage: zelvikctl \\[OPTIONS\\] set SETTING VALUE.*set calibration UNIT RANGE OFFSET FACTOR.*"))
+                .match(words("--version"), QStringLiteral("zelvikctl \\d+\\.\\d+")));
     }
 
     void commands()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, status);
-        QFETCH(QString, pattern);
-        if (!sim) {
-            sim = std::make_unique<Simulator>();
-            QVERIFY2(sim->start(words("--temp -7 --humidity 63 --self-test 0x6")), qPrintable(sim->error));
+        QFETCH(Script, script);
+        Simulator device;
+        QVERIFY2(device.start(words("--temp -7 --humidity 63 --self-test 0x6")), qPrintable(device.error));
+        for (const Step &step : script.steps) {
+            const Run run = ctl(step.args, device.path);
+            const QString what = QStringLiteral("%1: exit %2, stdout \"%3\", stderr \"%4\"")
+                                     .arg(step.args.join(QLatin1Char(' ')))
+                                     .arg(run.status)
+                                     .arg(run.out, run.err.trimmed());
+            QVERIFY2(run.status == step.status, qPrintable(what));
+            const QRegularExpression expected(QStringLiteral("^%1$").arg(step.pattern), QRegularExpression::DotMatchesEverythingOption);
+            QVERIFY2(expected.match(run.out).hasMatch(), qPrintable(what));
         }
-        const Run run = ctl(args, sim->path);
-        QVERIFY2(run.status == status, qPrintable(run.err));
-        const QRegularExpression expected(pattern.isEmpty() ? QStringLiteral("^$") : QStringLiteral("^%1$").arg(pattern),
-                                          QRegularExpression::DotMatchesEverythingOption);
-        QVERIFY2(expected.match(run.out).hasMatch(), qPrintable(run.out));
     }
 
     // The probe walks the rates down from 19200 baud; with --address it asks that device only.
@@ -517,11 +555,6 @@ private slots:
         const QString err = QString::fromUtf8(process.readAllStandardError());
         QVERIFY2(err.startsWith(QStringLiteral("zelvikctl: lost the port %1 (").arg(device.path)), qPrintable(err));
     }
-
-    void cleanupTestCase() { sim.reset(); }
-
-private:
-    std::unique_ptr<Simulator> sim;
 };
 
 QTEST_GUILESS_MAIN(CliTest)
