@@ -334,7 +334,7 @@ QByteArray rawBytes(const QStringList &args)
     digits.remove(QRegularExpression(QStringLiteral("\\s")));
     if (digits.isEmpty() || digits.size() % 2 != 0 || !hexDigits.match(digits).hasMatch())
         throw Refusal{QStringLiteral("raw expects bytes in hexadecimal, two digits each (e.g. 01 03 00 00 00 01 84 0a)")};
-    const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+    QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
     // A read reply's byte count is one byte: a larger read can have no reply to wait for.
     if (bytes.size() == Modbus::ReadRequestSize && quint8(bytes.at(1)) == Modbus::ReadHoldingRegisters) {
         const int count = quint8(bytes.at(4)) * 256 + quint8(bytes.at(5));

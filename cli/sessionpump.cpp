@@ -50,5 +50,5 @@ void SessionPump::aim()
         m_deadline.stop();
         return;
     }
-    m_deadline.start(int(qBound<qint64>(0, next - now(), 24 * 3600 * 1000)));
+    m_deadline.start(int(qBound<qint64>(0, next - now(), qint64(24) * 3600 * 1000)));
 }
