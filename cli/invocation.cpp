@@ -69,7 +69,8 @@ const CommandHelp Commands[] = {
      "print the rate that answers (--baud is not used)."},
     {"raw", "raw HEX...",
      "Send the bytes as given (hexadecimal, blanks anywhere, checksum included) and print the verified\n"
-     "reply in hexadecimal. --address is not applied."},
+     "reply in hexadecimal. --address is not applied. A Modbus read (function 03) of more than 125\n"
+     "registers is refused: no reply could carry it."},
 };
 
 const CommandHelp *findCommand(const QString &name)
@@ -333,7 +334,17 @@ QByteArray rawBytes(const QStringList &args)
     digits.remove(QRegularExpression(QStringLiteral("\\s")));
     if (digits.isEmpty() || digits.size() % 2 != 0 || !hexDigits.match(digits).hasMatch())
         throw Refusal{QStringLiteral("raw expects bytes in hexadecimal, two digits each (e.g. 01 03 00 00 00 01 84 0a)")};
-    return QByteArray::fromHex(digits.toLatin1());
+    QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+    // A read reply's byte count is one byte: a larger read can have no reply to wait for.
+    if (bytes.size() == Modbus::ReadRequestSize && quint8(bytes.at(1)) == Modbus::ReadHoldingRegisters) {
+        const int count = quint8(bytes.at(4)) * 256 + quint8(bytes.at(5));
+        if (count > Modbus::MaxReadRegisters)
+            throw Refusal{QStringLiteral("Modbus reads at most %1 registers (0x%2) at once; this read asks for %3")
+                              .arg(Modbus::MaxReadRegisters)
+                              .arg(Modbus::MaxReadRegisters, 0, 16)
+                              .arg(count)};
+    }
+    return bytes;
 }
 
 void parseCommand(Invocation &inv, const QString &name, const QStringList &args)
@@ -426,20 +437,6 @@ QString usageLine()
 QByteArray readRequest(const Options &options, int unit)
 {
     return addressed(options, Commands::readSensorData(unit));
-}
-
-QByteArray probeRequest(const Options &options)
-{
-    return addressed(options, Commands::getDeviceAddress());
-}
-
-QString openFailure(const QString &port, const QString &reason, bool permission)
-{
-    QString message = QStringLiteral("cannot open %1: %2").arg(port, reason);
-    if (permission)
-        message += QStringLiteral(" (serial ports belong to the group dialout: 'sudo adduser $USER dialout', "
-                                  "then log out and in again)");
-    return message;
 }
 
 Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)

@@ -91,11 +91,6 @@ QString usageLine();
 
 // The measurement read of a unit (0 average, 1 to 4), sent to the address of options.
 QByteArray readRequest(const Options &options, int unit);
-// The address read that the probe sends at each rate.
-QByteArray probeRequest(const Options &options);
-
-// The message for a port that did not open; permission adds how to get access.
-QString openFailure(const QString &port, const QString &reason, bool permission);
 
 } // namespace Cli
 

@@ -2,6 +2,7 @@
 
 #include "hextext.h"
 #include "nativedecode.h"
+#include "sessiontexts.h"
 #include "values.h"
 
 #include <QJsonArray>
@@ -10,15 +11,13 @@
 
 namespace Cli {
 
+using SessionTexts::isoTime;
+using SessionTexts::unitName;
+
 namespace {
 
 const QString Ugm3 = QStringLiteral("µg/m³");
 const QString Celsius = QStringLiteral("°C");
-
-QString unitName(int unit)
-{
-    return unit == 0 ? QStringLiteral("avg") : QString::number(unit);
-}
 
 QString rangeName(int range)
 {
@@ -215,11 +214,6 @@ Result settingResult(const Invocation &inv, const QByteArray &reply)
 
 } // namespace
 
-QString isoTime(const QDateTime &time)
-{
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
-}
-
 Result reading(const QByteArray &reply, int unit, const QDateTime &time)
 {
     const Values::Measurement m = Values::measurement(reply);
@@ -236,19 +230,6 @@ Result reading(const QByteArray &reply, int unit, const QDateTime &time)
     return r;
 }
 
-QString csvHeader()
-{
-    return QStringLiteral("time,unit,pm2_5_ug_m3,pm10_ug_m3,pm100_ug_m3");
-}
-
-QString csvRow(const QByteArray &reply, int unit, const QDateTime &time)
-{
-    const Values::Measurement m = Values::measurement(reply);
-    return QStringLiteral("%1,%2,%3,%4,%5")
-        .arg(isoTime(time), unitName(unit), Values::pmText(m.pm25), Values::pmText(m.pm10))
-        .arg(m.pm100);
-}
-
 Result probeAnswer(qint32 rate, const QByteArray &reply)
 {
     const int address = Values::modbusAddress(reply);
@@ -257,12 +238,6 @@ Result probeAnswer(qint32 rate, const QByteArray &reply)
     r.json[QStringLiteral("command")] = QStringLiteral("probe");
     r.json[QStringLiteral("baud")] = rate;
     return r;
-}
-
-QString exceptionText(const QByteArray &reply)
-{
-    const quint8 code = reply.size() > 2 ? quint8(reply.at(2)) : 0;
-    return QStringLiteral("exception %1 (%2)").arg(code).arg(QLatin1String(Values::exceptionMeaning(code)));
 }
 
 QString printed(const Result &result, bool json)

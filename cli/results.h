@@ -22,22 +22,15 @@ struct Result {
 // described from the values it wrote, which the device's answer has confirmed.
 Result describe(const Invocation &invocation, const QList<QByteArray> &replies, const QDateTime &time);
 
-// One measurement reply of a unit (0 average, 1 to 4), read at time.
+// One measurement reply of a unit (0 average, 1 to 4), read at time. The CSV of the same reading
+// is SessionTexts::csvRow(), shared with the window.
 Result reading(const QByteArray &reply, int unit, const QDateTime &time);
-QString csvHeader();
-QString csvRow(const QByteArray &reply, int unit, const QDateTime &time);
 
 // The probe's answer at rate.
 Result probeAnswer(qint32 rate, const QByteArray &reply);
 
-// ISO 8601 with milliseconds and the offset from UTC: 2024-05-01T12:00:00.123+02:00.
-QString isoTime(const QDateTime &time);
-
 // The line, or the compact JSON text, of a result as printed.
 QString printed(const Result &result, bool json);
-
-// Why an exception reply refused the request: "exception 2 (illegal data address)".
-QString exceptionText(const QByteArray &reply);
 
 } // namespace Cli
 

@@ -27,20 +27,33 @@ QString hexNote(const char *text, const QByteArray &bytes)
 const char *const JunkNote = QT_TRANSLATE_NOOP("MainWindow", "Unframed bytes dropped: %1");
 
 // Line noise makes runs of junk broken up by false frame starts; a run of anything but frames
-// that holds junk is reported as one run, so noise gives one line, not one per false start.
+// that holds junk is reported as one run, so noise gives one line, not one per false start. A run
+// of refused frames is one line too: the first one's reason and how many more there were.
 QList<FramerEvent> mergeNoise(const QList<FramerEvent> &events)
 {
     QList<FramerEvent> merged;
+    int moreRefused = 0;
+    auto closeRefusals = [&] {
+        if (moreRefused > 0)
+            merged.last().note += tr(" (and %1 more refused frames)").arg(moreRefused);
+        moreRefused = 0;
+    };
     for (const FramerEvent &e : events) {
         const bool noise = e.type != FramerEvent::Frame;
-        if (noise && !merged.isEmpty() && merged.last().type != FramerEvent::Frame
-            && (e.type == FramerEvent::Junk || merged.last().type == FramerEvent::Junk)) {
+        const bool afterNoise = !merged.isEmpty() && merged.last().type != FramerEvent::Frame;
+        if (noise && afterNoise && (e.type == FramerEvent::Junk || merged.last().type == FramerEvent::Junk)) {
+            closeRefusals();
             merged.last().type = FramerEvent::Junk;
             merged.last().bytes += e.bytes;
+        } else if (e.type == FramerEvent::BadCheck && afterNoise && merged.last().type == FramerEvent::BadCheck) {
+            merged.last().bytes += e.bytes;
+            ++moreRefused;
         } else {
+            closeRefusals();
             merged << e;
         }
     }
+    closeRefusals();
     for (FramerEvent &e : merged) {
         if (e.type == FramerEvent::Junk)
             e.note = hexNote(JunkNote, e.bytes);

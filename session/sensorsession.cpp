@@ -92,8 +92,13 @@ void SensorSession::startProbe(qint64 nowMs)
     Late before;
     before.query = Query::pendingBaudrate;
     if (m_line->isOpen())
-        distrust(PendingReplies::replyKey(BaudProbe::request()), nowMs, before);
-    query(Query::pendingBaudrate, BaudProbe::request(), nowMs);
+        distrust(PendingReplies::replyKey(probeRequest()), nowMs, before);
+    query(Query::pendingBaudrate, probeRequest(), nowMs);
+}
+
+QByteArray SensorSession::probeRequest() const
+{
+    return m_address == 0 ? BaudProbe::request() : withModbusAddress(BaudProbe::request(), m_address);
 }
 
 bool SensorSession::writeRequest(const QByteArray &frame, qint64 nowMs)
@@ -353,7 +358,7 @@ void SensorSession::handleReadReply(const QByteArray &reply)
     const int byteCount = quint8(reply.at(2));
     const PendingReplies::Outstanding *oldest = m_pending.oldestFor(byteCount);
     if (oldest && oldest->query == Query::pendingBaudrate) {
-        if (!BaudProbe::isAnswer(reply)) {
+        if (!BaudProbe::isAnswer(reply) || (m_address != 0 && quint8(reply.at(0)) != m_address)) {
             emit ignored(reply);
             return;
         }
@@ -376,6 +381,7 @@ void SensorSession::handleException(const QByteArray &reply)
         return;
     }
     Refusal refusal;
+    refusal.frame = reply;
     refusal.code = quint8(reply.at(2));
     refusal.toWrite = (quint8(reply.at(1)) & ~Modbus::ExceptionBit) != Modbus::ReadHoldingRegisters;
     if (!refusal.toWrite) {
@@ -471,7 +477,8 @@ void SensorSession::expire(qint64 nowMs)
     }
 }
 
-void SensorSession::giveUpWaiting(const PendingReplies::Outstanding &query)
+// The query is a copy: forget() erases the entry.
+void SensorSession::giveUpWaiting(PendingReplies::Outstanding query)
 {
     m_pending.forget(query.ticket);
     if (query.query == Query::pendingBaudrate) {

@@ -50,6 +50,7 @@ public:
         bool hasQuery = false;
         Reply query;
         QList<Query> readsWaiting; // the reads that were on the line when it came, oldest first
+        QByteArray frame;          // the exception reply as received
     };
     // What a late reply was late for.
     struct Late {
@@ -76,7 +77,7 @@ public:
     void setAnswerTimeout(qint64 ms) { m_answerTimeoutMs = ms; }
     qint64 answerTimeout() const { return m_answerTimeoutMs; }
     void setRetries(int retries) { m_retries = retries; }
-    // Only replies from this Modbus address count (0: from any device).
+    // The probe asks this Modbus address and takes an answer only from it (0: from any device).
     void setDeviceAddress(quint8 address) { m_address = address; }
     // The probe holds each rate for polls poll() calls, or with polls 0 for holdMs, writing its
     // request attemptsPerRate times there.
@@ -168,7 +169,7 @@ private:
     static int keyOf(FrameKind kind, const QByteArray &frame);
     void unasked(FrameKind kind, const QByteArray &frame);
     void retryWhenQuiet(const PendingReplies::Outstanding &query, qint64 nowMs);
-    void giveUpWaiting(const PendingReplies::Outstanding &query);
+    void giveUpWaiting(PendingReplies::Outstanding query);
 
     bool writeQuery(quint64 ticket, qint64 nowMs);
     bool writeRequest(const QByteArray &frame, qint64 nowMs);
@@ -176,7 +177,7 @@ private:
     void handleFrame(FrameKind kind, const QByteArray &frame, qint64 nowMs);
     void handleReadReply(const QByteArray &reply);
     void handleException(const QByteArray &reply);
-    bool fromOtherDevice(FrameKind kind, const QByteArray &frame) const;
+    QByteArray probeRequest() const;
     std::optional<PendingReplies::Outstanding> takeMatching(const QByteArray &frame, bool refusal);
     void answer(const PendingReplies::Outstanding &query, const QByteArray &frame);
     void runProbeStep(const BaudRateProbe::Step &step, qint64 nowMs);

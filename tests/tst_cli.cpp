@@ -1,8 +1,11 @@
 // zelvikctl as a script runs it: the real program against the simulated sensor on a
 // pseudo-terminal (every command in text and JSON, set-then-get round trips, the probe at other
-// rates, a faulty line), against a silent line, an adapter that echoes, a port that does not open
-// and bad arguments; and the bytes each command line sends.
+// rates and addresses, a faulty line, a sensor that goes away), against replies the test writes
+// itself (a refusal, an answer to something else, a damaged reply, an adapter that echoes), a
+// silent line, a port that does not open or is held by another program and bad arguments; and
+// the bytes each command line sends.
 #include <QtTest>
+#include <QSerialPort>
 
 #include "invocation.h"
 #include "ptypair.h"
@@ -54,10 +57,34 @@ QString lit(const QString &text)
     return QRegularExpression::escape(text);
 }
 
+// One invocation of a row: its arguments, the whole of its stdout and its exit status.
+struct Step {
+    QStringList args;
+    QString pattern; // a regular expression
+    int status = 0;
+};
+
+// Invocations run in turn against one simulated sensor of the row's own: a set and the get that
+// proves it took share a device, rows share nothing.
+struct Script {
+    Script &match(const QStringList &args, const QString &pattern, int status = 0)
+    {
+        steps.append({args, pattern, status});
+        return *this;
+    }
+    Script &text(const char *args, const char *output, int status = 0)
+    {
+        return match(words(args), lit(QString::fromUtf8(output)), status);
+    }
+    QList<Step> steps;
+};
+
 const QString Reading = QStringLiteral("PM2\\.5 [0-9.]+ µg/m³  PM10 [0-9.]+ µg/m³  PM100 \\d+ µg/m³");
 const QString Time = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)");
 
 } // namespace
+
+Q_DECLARE_METATYPE(Script)
 
 class CliTest : public QObject
 {
@@ -96,6 +123,8 @@ private slots:
         row("factory-reset --yes", hex("00 06 00 A5 00 01 59 F8"));
         row("info", nativeFrame(0xA6, 2, QByteArray()) + nativeFrame(0xB5, 2, QByteArray()));
         row("raw 01 0300 0a", hex("01 03 00 0A"));
+        const QByteArray largestRead = withCrc("00 03 00 00 00 7D");
+        QTest::newRow("raw read of 125 registers") << QStringList{QStringLiteral("raw"), hexText(largestRead)} << largestRead;
     }
 
     void plan()
@@ -105,14 +134,6 @@ private slots:
         const Cli::Parsed parsed = Cli::parse(args, QStringLiteral("/dev/null"));
         QCOMPARE(parsed.text, QString());
         QCOMPARE(parsed.invocation.requests.join(), sent);
-    }
-
-    void openFailure()
-    {
-        const QString message = Cli::openFailure(QStringLiteral("/dev/ttyUSB0"), QStringLiteral("Permission denied"), true);
-        QVERIFY2(message.startsWith(QLatin1String("cannot open /dev/ttyUSB0: Permission denied")), qPrintable(message));
-        QVERIFY(message.contains(QLatin1String("dialout")));
-        QVERIFY(!Cli::openFailure(QStringLiteral("x"), QStringLiteral("No such file"), false).contains(QLatin1String("dialout")));
     }
 
     // Every refusal of the arguments is exit 2 with the reason and the usage line, and nothing
@@ -149,6 +170,9 @@ private slots:
         row("--json monitor --csv", "monitor takes --csv or --json, not both");
         row("monitor --interval -1", "invalid interval '-1'");
         row("--bogus read", "Unknown option 'bogus'");
+        QTest::newRow("raw read of 126 registers")
+            << QStringList{QStringLiteral("raw"), hexText(withCrc("01 03 00 00 00 7E"))}
+            << QStringLiteral("Modbus reads at most 125 registers (0x7d) at once; this read asks for 126");
     }
 
     void usage()
@@ -172,12 +196,30 @@ private slots:
         QVERIFY2(run.err.contains(QLatin1String("no serial port: give --port PATH or set ZELVIK_PORT")), qPrintable(run.err));
     }
 
-    void unopenablePort()
+    // A port that does not open names the port and the reason; a port that another program holds
+    // is said to be in use, not blamed on the dialout group.
+    void openFailure_data()
     {
-        const Run run = ctl({QStringLiteral("--port"), QStringLiteral("/nonexistent/zelvik"), QStringLiteral("read")}, QString());
+        QTest::addColumn<bool>("held");
+        QTest::newRow("missing") << false;
+        QTest::newRow("in use") << true;
+    }
+
+    void openFailure()
+    {
+        QFETCH(bool, held);
+        PtyPair line;
+        QVERIFY(line.isValid());
+        const QString port = held ? line.slavePath() : QStringLiteral("/nonexistent/zelvik");
+        QSerialPort holder(port);
+        if (held)
+            QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
+        const Run run = ctl(words("read"), port);
         QCOMPARE(run.status, 4);
-        QVERIFY2(run.err.startsWith(QLatin1String("zelvikctl: cannot open /nonexistent/zelvik: ")) && run.err.trimmed().size() > 45,
-                 qPrintable(run.err));
+        QVERIFY2(run.err.startsWith(QStringLiteral("zelvikctl: cannot open %1: ").arg(port)), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QLatin1String("the port is in use by another program")) == held, qPrintable(run.err));
+        QVERIFY2(!run.err.contains(QLatin1String("dialout")), qPrintable(run.err));
+        QCOMPARE(run.out, QString());
     }
 
     // Nobody answers: every attempt goes out and the program gives up after timeout × attempts.
@@ -200,23 +242,61 @@ private slots:
         QVERIFY(process.readAllStandardError().contains("no answer on " + line.slavePath().toUtf8() + " at 9600 baud after 3 attempt(s)"));
     }
 
-    // An RS-485 adapter that hears itself: the copy of the request comes before the reply.
+    // A line that never stops talking is no answer: every wait ends within its time-out and
+    // retries, and the report says the line never went quiet.
+    void babblingLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("complaints"); // lines on stderr
+        QTest::newRow("get") << words("--timeout 100 --retries 1 get address") << 1;
+        QTest::newRow("probe") << words("--timeout 100 --retries 0 probe") << 1;
+        QTest::newRow("monitor") << words("--timeout 100 --retries 0 monitor --csv --count 2 --units 1") << 2;
+    }
+
+    void babblingLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, complaints);
+        PtyPair line;
+        QVERIFY(line.isValid());
+        QTimer babble;
+        connect(&babble, &QTimer::timeout, this, [&line] { line.write(QByteArray(64, '\xAA')); });
+        babble.start(5);
+        QProcess process;
+        QElapsedTimer clock;
+        clock.start();
+        process.start(QStringLiteral(ZELVIK_CTL), QStringList{QStringLiteral("--port"), line.slavePath()} + args);
+        QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 5000));
+        babble.stop();
+        QCOMPARE(process.exitCode(), 3);
+        const QString errors = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(errors.count(QLatin1Char('\n')), complaints);
+        QVERIFY2(errors.contains(QStringLiteral("never went quiet")), qPrintable(errors));
+        QVERIFY2(errors.size() < 2000 * complaints, qPrintable(QString::number(errors.size()))); // no note per false start
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // An RS-485 adapter that hears itself: the copy of the request comes before the reply, and
+    // only that copy is dropped.
     void localEcho_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("status");
         QTest::addColumn<QString>("printed");
-        QTest::newRow("read") << words("--local-echo get temp-humi") << withCrc("01 03 02 F6 3F")
+        QTest::newRow("read") << words("--local-echo get temp-humi") << withCrc("01 03 02 F6 3F") << 0
                               << QStringLiteral("Inner temperature -10 °C, humidity 63 %");
-        // The device's echo of a write is the request itself: only the adapter's copy may go.
-        QTest::newRow("write") << words("--local-echo --retries 0 sleep") << hex("00 06 00 A2 00 00 29 F9")
+        // The device's echo of a write is the request itself: the second copy is the answer.
+        QTest::newRow("write") << words("--local-echo --retries 0 sleep") << hex("00 06 00 A2 00 00 29 F9") << 0
                                << QStringLiteral("Device asleep");
+        QTest::newRow("write refused") << words("--local-echo --retries 0 sleep") << withCrc("00 86 04") << 1 << QString();
     }
 
     void localEcho()
     {
         QFETCH(QStringList, args);
         QFETCH(QByteArray, reply);
+        QFETCH(int, status);
         QFETCH(QString, printed);
         PtyPair line;
         QVERIFY(line.isValid());
@@ -227,131 +307,197 @@ private slots:
         line.write(request.left(3)); // the copy may come in pieces
         line.write(request.mid(3) + reply);
         QVERIFY(process.waitForFinished(3000));
-        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.exitCode(), status);
         QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()).trimmed(), printed);
     }
 
-    // Against the simulated sensor, in order: the rows share one device, so each set is followed
-    // by the get that proves it took.
+    // Against the simulated sensor, each row on a device of its own.
     void commands_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("pattern"); // the whole of stdout
-        auto row = [](const QStringList &args, const QString &pattern, int status = 0) {
-            QTest::newRow(qPrintable(args.join(QLatin1Char(' ')))) << args << status << pattern;
-        };
-        auto text = [&row](const char *args, const char *output, int status = 0) {
-            row(words(args), lit(QString::fromUtf8(output)), status);
-        };
-        text("info", "Device identifier: 1234-abcd\nFirmware identifier: 1-3--2");
-        text("--json info", R"({"command":"info","device_id":"1234-abcd","firmware_id":"1-3--2"})");
-        row(words("read"), QStringLiteral("^%1  avg  %2$").arg(Time, Reading));
-        row(words("--json read 4"), QStringLiteral("^\\{\"command\":\"read\",\"pm100_ug_m3\":\\d+,\"pm10_ug_m3\":[0-9.]+,"
-                                                   "\"pm2_5_ug_m3\":[0-9.]+,\"time\":\"%1\",\"unit\":\"4\"\\}$").arg(Time));
-        row(words("monitor --count 2 --interval 0.05 --units avg,2"),
-            QStringLiteral("^(%1  avg  %2\n%1  2  %2\n?){2}$").arg(Time, Reading));
-        row(words("monitor --count 2 --interval 0 --csv"),
-            QStringLiteral("^time,unit,pm2_5_ug_m3,pm10_ug_m3,pm100_ug_m3(\n%1,avg,[0-9.]+,[0-9.]+,\\d+){2}$").arg(Time));
-        row(words("--json monitor --count 1 --units 1"), QStringLiteral("^\\{\"command\":\"monitor\",[^\n]*\"unit\":\"1\"\\}$"));
-
-        text("get address", "Modbus address: 0x01 (1)");
-        text("set address 0x2a", "Modbus address set: 0x2a (42)");
-        text("--address 42 --json get address", R"({"address":42,"command":"get address"})");
-        text("--address 7 --timeout 50 --retries 0 get address", "", 3);
-        text("--address 42 --json set address 1", R"({"address":1,"command":"set address","ok":true})");
-        text("get clean", "Automatic cleaning: 10 s every 24 h");
-        text("set clean 17 40", "Automatic cleaning set: 17 s every 40 h");
-        text("--json get clean", R"({"command":"get clean","duration_s":17,"interval_h":40})");
-        text("get heat-mode", "Heater: automatic");
-        text("set heat-mode on", "Heater set: manual, on");
-        text("--json get heat-mode", R"({"command":"get heat-mode","heater_on":true,"mode":"manual"})");
-        text("--json set heat-mode auto", R"({"command":"set heat-mode","mode":"auto","ok":true})");
-        text("get temp-thresholds", "Heating temperature thresholds: high 5 °C, low -10 °C");
-        text("set temp-thresholds 127 -128", "Heating temperature thresholds set: high 127 °C, low -128 °C");
-        text("--json get temp-thresholds", R"({"command":"get temp-thresholds","high_c":127,"low_c":-128})");
-        text("--json set humi-thresholds 100 0", R"({"command":"set humi-thresholds","high_percent":100,"low_percent":0,"ok":true})");
-        text("get humi-thresholds", "Heating humidity thresholds: high 100 %, low 0 %");
-        text("set work-mode select 2,4", "Work mode set: selected units 2, 4");
-        text("--json get work-mode", R"({"command":"get work-mode","mode":"select","units":[2,4]})");
-        text("set work-mode single", "Work mode set: one unit at a time, automatic");
-        text("get work-mode", "Work mode: one unit at a time, automatic");
-        text("set global none", "Unit switches set: on none");
-        text("get global", "Unit switches: on none");
-        text("--json set global 1,2,3,4", R"({"command":"set global","ok":true,"on":[1,2,3,4]})");
-        text("--json get global", R"({"command":"get global","on":[1,2,3,4]})");
-        text("set calibration 3 pm10 -255 250", "Calibration of unit 3, PM10 set: zero offset -255, factor 250");
-        text("--json get calibration 3 pm10",
-             R"({"command":"get calibration","factor":250,"range":"pm10","unit":"3","zero_offset":-255})");
-        text("get calibration avg pm100", "Calibration of avg, PM100: zero offset 0, factor 100");
-        text("get temp-humi", "Inner temperature -7 °C, humidity 63 %");
-        text("--json get temp-humi", R"({"command":"get temp-humi","humidity_percent":63,"temperature_c":-7})");
-        text("get self-test", "Self test: unit 1 error, unit 2 ok, unit 3 ok, unit 4 error");
-        text("--json get self-test", R"({"command":"get self-test","failed":[1,4],"passed":[2,3]})");
-        text("get factors", "Self-test factors of units 1 to 4: 38 97 102 38; suspected factors: 62 0 0 62");
-        text("--json get factors", R"({"command":"get factors","factors":[38,97,102,38],"suspected":[62,0,0,62]})");
-        text("clean-now 0", "Dust cleaning started for 0 s");
-        text("--json clean-now 255", R"({"command":"clean-now","duration_s":255,"ok":true})");
-        text("sleep", "Device asleep");
-        text("--timeout 50 --retries 0 read", "", 3); // asleep: measurements go unanswered
-        text("--json wake", R"({"command":"wake","ok":true})");
-        text("--json sleep", R"({"command":"sleep","ok":true})");
-        text("wake", "Device awake");
-        text("protocol native", "Protocol: native");
-        text("--timeout 50 --retries 0 get address", "", 3); // native protocol: Modbus reads go unanswered
-        text("--json protocol modbus", R"({"command":"protocol","ok":true,"protocol":"modbus"})");
+        QTest::addColumn<Script>("script");
+        auto row = [](const char *name, const Script &script) { QTest::newRow(name) << script; };
+        row("info", Script()
+                        .text("info", "Device identifier: 1234-abcd\nFirmware identifier: 1-3--2")
+                        .text("--json info", R"({"command":"info","device_id":"1234-abcd","firmware_id":"1-3--2"})"));
+        row("read", Script()
+                        .match(words("read"), QStringLiteral("%1  avg  %2").arg(Time, Reading))
+                        .match(words("--json read 4"), QStringLiteral("\\{\"command\":\"read\",\"pm100_ug_m3\":\\d+,\"pm10_ug_m3\":[0-9.]+,"
+                                                                      "\"pm2_5_ug_m3\":[0-9.]+,\"time\":\"%1\",\"unit\":\"4\"\\}").arg(Time)));
+        row("monitor", Script()
+                           .match(words("monitor --count 2 --interval 0.05 --units avg,2"),
+                                  QStringLiteral("(%1  avg  %2\n%1  2  %2\n?){2}").arg(Time, Reading))
+                           .match(words("monitor --count 2 --interval 0 --csv"),
+                                  QStringLiteral("time,unit,pm2_5_ug_m3,pm10_ug_m3,pm100_ug_m3(\n%1,avg,[0-9.]+,[0-9.]+,\\d+){2}").arg(Time))
+                           .match(words("--json monitor --count 1 --units 1"), QStringLiteral("\\{\"command\":\"monitor\",[^\n]*\"unit\":\"1\"\\}")));
+        row("address", Script()
+                           .text("get address", "Modbus address: 0x01 (1)")
+                           .text("set address 0x2a", "Modbus address set: 0x2a (42)")
+                           .text("--address 42 --json get address", R"({"address":42,"command":"get address"})")
+                           .text("--address 7 --timeout 50 --retries 0 get address", "", 3)
+                           .text("--address 42 --json set address 1", R"({"address":1,"command":"set address","ok":true})"));
+        row("clean", Script()
+                         .text("get clean", "Automatic cleaning: 10 s every 24 h")
+                         .text("set clean 17 40", "Automatic cleaning set: 17 s every 40 h")
+                         .text("--json get clean", R"({"command":"get clean","duration_s":17,"interval_h":40})"));
+        row("heat-mode", Script()
+                             .text("get heat-mode", "Heater: automatic")
+                             .text("set heat-mode on", "Heater set: manual, on")
+                             .text("--json get heat-mode", R"({"command":"get heat-mode","heater_on":true,"mode":"manual"})")
+                             .text("--json set heat-mode auto", R"({"command":"set heat-mode","mode":"auto","ok":true})"));
+        row("thresholds", Script()
+                              .text("get temp-thresholds", "Heating temperature thresholds: high 5 °C, low -10 °C")
+                              .text("set temp-thresholds 127 -128", "Heating temperature thresholds set: high 127 °C, low -128 °C")
+                              .text("--json get temp-thresholds", R"({"command":"get temp-thresholds","high_c":127,"low_c":-128})")
+                              .text("--json set humi-thresholds 100 0",
+                                    R"({"command":"set humi-thresholds","high_percent":100,"low_percent":0,"ok":true})")
+                              .text("get humi-thresholds", "Heating humidity thresholds: high 100 %, low 0 %"));
+        row("work-mode", Script()
+                             .text("set work-mode select 2,4", "Work mode set: selected units 2, 4")
+                             .text("--json get work-mode", R"({"command":"get work-mode","mode":"select","units":[2,4]})")
+                             .text("set work-mode single", "Work mode set: one unit at a time, automatic")
+                             .text("get work-mode", "Work mode: one unit at a time, automatic"));
+        row("global", Script()
+                          .text("set global none", "Unit switches set: on none")
+                          .text("get global", "Unit switches: on none")
+                          .text("--json set global 1,2,3,4", R"({"command":"set global","ok":true,"on":[1,2,3,4]})")
+                          .text("--json get global", R"({"command":"get global","on":[1,2,3,4]})"));
+        row("calibration", Script()
+                               .text("set calibration 3 pm10 -255 250", "Calibration of unit 3, PM10 set: zero offset -255, factor 250")
+                               .text("--json get calibration 3 pm10",
+                                     R"({"command":"get calibration","factor":250,"range":"pm10","unit":"3","zero_offset":-255})")
+                               .text("get calibration avg pm100", "Calibration of avg, PM100: zero offset 0, factor 100"));
+        row("diagnostics", Script()
+                               .text("get temp-humi", "Inner temperature -7 °C, humidity 63 %")
+                               .text("--json get temp-humi", R"({"command":"get temp-humi","humidity_percent":63,"temperature_c":-7})")
+                               .text("get self-test", "Self test: unit 1 error, unit 2 ok, unit 3 ok, unit 4 error")
+                               .text("--json get self-test", R"({"command":"get self-test","failed":[1,4],"passed":[2,3]})")
+                               .text("get factors", "Self-test factors of units 1 to 4: 38 97 102 38; suspected factors: 62 0 0 62")
+                               .text("--json get factors",
+                                     R"({"command":"get factors","factors":[38,97,102,38],"suspected":[62,0,0,62]})"));
+        row("clean-now", Script()
+                             .text("clean-now 0", "Dust cleaning started for 0 s")
+                             .text("--json clean-now 255", R"({"command":"clean-now","duration_s":255,"ok":true})"));
+        row("sleep and wake", Script()
+                                  .text("sleep", "Device asleep")
+                                  .text("--timeout 50 --retries 0 read", "", 3) // asleep: measurements go unanswered
+                                  .text("--json wake", R"({"command":"wake","ok":true})")
+                                  .text("--json sleep", R"({"command":"sleep","ok":true})")
+                                  .text("wake", "Device awake"));
+        row("protocol", Script()
+                            .text("protocol native", "Protocol: native")
+                            .text("--timeout 50 --retries 0 get address", "", 3) // native protocol: Modbus reads go unanswered
+                            .text("--json protocol modbus", R"({"command":"protocol","ok":true,"protocol":"modbus"})"));
         const QString tempHumi = hexText(withCrc("01 03 00 A8 00 01")).trimmed();
         const QString tempHumiReply = hexText(withCrc("01 03 02 F9 3F")).trimmed();
-        row(QStringList{QStringLiteral("raw")} + tempHumi.split(QLatin1Char(' ')), lit(tempHumiReply));
-        row({QStringLiteral("--json"), QStringLiteral("raw"), tempHumi},
-            lit(QStringLiteral(R"({"command":"raw","reply":"%1","request":"%2"})").arg(tempHumiReply, tempHumi)));
-        row({QStringLiteral("raw"), hexText(withCrc("01 03 00 99 00 01"))}, QString(), 1); // unknown register: exception 2
-        text("set baud 19200", "Baud rate set to 19200: the device answers at 19200 baud from now on");
-        text("--timeout 50 --retries 0 get address", "", 3);
-        text("--baud 19200 --json set baud 9600", R"({"baud":9600,"command":"set baud","ok":true})");
-        text("--timeout 100 probe", "Baud rate: 9600 (Modbus address 0x01)");
-        text("--json --timeout 100 probe", R"({"address":1,"baud":9600,"command":"probe"})");
-        text("factory-reset --yes", "Factory settings restored");
-        text("get temp-thresholds", "Heating temperature thresholds: high 5 °C, low -10 °C");
-        text("--json factory-reset --yes", R"({"command":"factory-reset","ok":true})");
-        row(words("--help"), QStringLiteral("^Usage: zelvikctl .*Commands:.*factory-reset --yes.*Exit status: .*$"));
-        row(words("set --help"), QStringLiteral("^Usage: zelvikctl \\[OPTIONS\\] set SETTING VALUE.*set calibration UNIT RANGE OFFSET FACTOR.*$"));
-        row(words("--version"), QStringLiteral("^zelvikctl \\d+\\.\\d+$"));
+        row("raw", Script()
+                       .match(QStringList{QStringLiteral("raw")} + tempHumi.split(QLatin1Char(' ')), lit(tempHumiReply))
+                       .match({QStringLiteral("--json"), QStringLiteral("raw"), tempHumi},
+                              lit(QStringLiteral(R"({"command":"raw","reply":"%1","request":"%2"})").arg(tempHumiReply, tempHumi)))
+                       .match({QStringLiteral("raw"), hexText(withCrc("01 03 00 99 00 01"))}, QString(), 1)); // exception 2
+        row("baud", Script()
+                        .text("set baud 19200", "Baud rate set to 19200: the device answers at 19200 baud from now on")
+                        .text("--timeout 50 --retries 0 get address", "", 3)
+                        .text("--baud 19200 --json set baud 9600", R"({"baud":9600,"command":"set baud","ok":true})")
+                        .text("--timeout 100 probe", "Baud rate: 9600 (Modbus address 0x01)")
+                        .text("--json --timeout 100 probe", R"({"address":1,"baud":9600,"command":"probe"})"));
+        row("factory-reset", Script()
+                                 .text("set temp-thresholds 127 -128", "Heating temperature thresholds set: high 127 °C, low -128 °C")
+                                 .text("factory-reset --yes", "Factory settings restored")
+                                 .text("get temp-thresholds", "Heating temperature thresholds: high 5 °C, low -10 °C")
+                                 .text("--json factory-reset --yes", R"({"command":"factory-reset","ok":true})"));
+        row("help and version",
+            Script()
+                .match(words("--help"), QStringLiteral("Usage: zelvikctl .*Commands:.*factory-reset --yes.*Exit status: .*"))
+                .match(words("set --help"), QStringLiteral("Usage: zelvikctl \\[OPTIONS\\] set SETTING VALUE.*set calibration UNIT RANGE OFFSET FACTOR.*"))
+                .match(words("--version"), QStringLiteral("zelvikctl \\d+\\.\\d+")));
     }
 
     void commands()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, status);
-        QFETCH(QString, pattern);
-        if (!sim) {
-            sim = std::make_unique<Simulator>();
-            QVERIFY2(sim->start(words("--temp -7 --humidity 63 --self-test 0x6")), qPrintable(sim->error));
+        QFETCH(Script, script);
+        Simulator device;
+        QVERIFY2(device.start(words("--temp -7 --humidity 63 --self-test 0x6")), qPrintable(device.error));
+        for (const Step &step : script.steps) {
+            const Run run = ctl(step.args, device.path);
+            const QString what = QStringLiteral("%1: exit %2, stdout \"%3\", stderr \"%4\"")
+                                     .arg(step.args.join(QLatin1Char(' ')))
+                                     .arg(run.status)
+                                     .arg(run.out, run.err.trimmed());
+            QVERIFY2(run.status == step.status, qPrintable(what));
+            const QRegularExpression expected(QStringLiteral("^%1$").arg(step.pattern), QRegularExpression::DotMatchesEverythingOption);
+            QVERIFY2(expected.match(run.out).hasMatch(), qPrintable(what));
         }
-        const Run run = ctl(args, sim->path);
-        QVERIFY2(run.status == status, qPrintable(run.err));
-        const QRegularExpression expected(pattern.isEmpty() ? QStringLiteral("^$") : QStringLiteral("^%1$").arg(pattern),
-                                          QRegularExpression::DotMatchesEverythingOption);
-        QVERIFY2(expected.match(run.out).hasMatch(), qPrintable(run.out));
     }
 
+    // The probe walks the rates down from 19200 baud; with --address it asks that device only.
     void probe_data()
     {
         QTest::addColumn<int>("rate");
-        QTest::newRow("2400") << 2400;
-        QTest::newRow("4800") << 4800;
-        QTest::newRow("19200") << 19200;
+        QTest::addColumn<QString>("address"); // zelvikctl's --address, none when empty
+        QTest::addColumn<bool>("found");
+        QTest::newRow("2400") << 2400 << QString() << true;
+        QTest::newRow("4800") << 4800 << QString() << true;
+        QTest::newRow("19200") << 19200 << QString() << true;
+        QTest::newRow("4800, its address") << 4800 << QStringLiteral("9") << true;
+        QTest::newRow("4800, another address") << 4800 << QStringLiteral("7") << false;
     }
 
     void probe()
     {
         QFETCH(int, rate);
+        QFETCH(QString, address);
+        QFETCH(bool, found);
         Simulator device;
         QVERIFY2(device.start({QStringLiteral("--baud"), QString::number(rate), QStringLiteral("--address"), QStringLiteral("9")}),
                  qPrintable(device.error));
-        const Run run = ctl(words("--timeout 150 --retries 0 probe"), device.path);
-        QCOMPARE(run.status, 0);
-        QCOMPARE(run.out, QStringLiteral("Baud rate: %1 (Modbus address 0x09)").arg(rate));
+        QStringList args = words("--timeout 150 --retries 0");
+        if (!address.isEmpty())
+            args << QStringLiteral("--address") << address;
+        const Run run = ctl(args << QStringLiteral("probe"), device.path);
+        if (found) {
+            QCOMPARE(run.status, 0);
+            QCOMPARE(run.out, QStringLiteral("Baud rate: %1 (Modbus address 0x09)").arg(rate));
+        } else {
+            QCOMPARE(run.status, 3);
+            QCOMPARE(run.err.trimmed(), QStringLiteral("zelvikctl: no answer on %1 at 19200, 9600, 4800, 2400 baud").arg(device.path));
+        }
+    }
+
+    // Replies the test writes itself: how an exchange that brings no answer is reported.
+    void outcomes_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message"); // all of stderr after the program's name
+        QTest::newRow("refused") << withCrc("01 83 02") << 1
+                                 << QStringLiteral("the device refused the request: exception 2 (illegal data address)");
+        const QByteArray other = withCrc("01 03 04 00 01 00 02");
+        QTest::newRow("answer to something else") << other << 1
+                                                  << QStringLiteral("the device answered something else: ") + hexText(other).trimmed();
+        const QByteArray damaged = hex("01 03 02 F9 3F 00 00");
+        QTest::newRow("damaged") << damaged << 3
+                                 << QStringLiteral("no answer on PORT at 9600 baud after 1 attempt(s) (Reply refused: CRC mismatch "
+                                                   "(expected %1, got 00 00))")
+                                        .arg(hexText(withCrc("01 03 02 F9 3F").right(2)).trimmed());
+    }
+
+    void outcomes()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        PtyPair line;
+        QVERIFY(line.isValid());
+        QProcess process;
+        process.start(QStringLiteral(ZELVIK_CTL), QStringList{QStringLiteral("--port"), line.slavePath()}
+                                                      + words("--timeout 300 --retries 0 get temp-humi"));
+        QCOMPARE(line.read(8), withCrc("00 03 00 A8 00 01"));
+        line.write(reply);
+        QVERIFY(process.waitForFinished(3000));
+        QCOMPARE(process.exitCode(), status);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()).trimmed(),
+                 QStringLiteral("zelvikctl: ") + message.replace(QLatin1String("PORT"), line.slavePath()));
+        QCOMPARE(process.readAllStandardOutput(), QByteArray());
     }
 
     // Drops and flipped bits: retries bring every answer in, and only intact replies are shown.
@@ -428,10 +574,21 @@ private slots:
         QVERIFY(rows.size() > 10);
     }
 
-    void cleanupTestCase() { sim.reset(); }
-
-private:
-    std::unique_ptr<Simulator> sim;
+    // The sensor goes away while a monitor runs: the port is lost and said so, exit 4.
+    void portLost()
+    {
+        Simulator device;
+        QVERIFY2(device.start({}), qPrintable(device.error));
+        QProcess process;
+        process.start(QStringLiteral(ZELVIK_CTL), QStringList{QStringLiteral("--port"), device.path} + words("monitor --interval 0.05"));
+        QVERIFY(QTest::qWaitFor([&] { return process.canReadLine(); }, 3000));
+        device.stop();
+        QVERIFY(process.waitForFinished(3000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 4);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.startsWith(QStringLiteral("zelvikctl: lost the port %1 (").arg(device.path)), qPrintable(err));
+    }
 };
 
 QTEST_GUILESS_MAIN(CliTest)

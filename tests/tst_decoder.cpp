@@ -121,6 +121,8 @@ private slots:
         row("exception", {{0, flipped(Exception, 2)}}, {crcRefusal(flipped(Exception, 2))}, 1000);
         row("native checksum", {{0, flipped(Device, 9)}}, {"Reply refused: checksum mismatch (expected bf, got be)"});
         row("native end byte", {{0, nativeFrame(0xA6, 8, hex("12 34"), 0xAC)}}, {"Reply refused: native frame ends in ac instead of ab"});
+        row("a run of refused frames is one line", {{0, flipped(Device, 9).repeated(3) + Temp}},
+            {"Reply refused: checksum mismatch (expected bf, got be) (and 2 more refused frames)", frameLine("read", Temp)});
         // A stray byte that happens to look like a frame start is dropped as such, also when the
         // reply behind it arrives later.
         row("stray byte before a reply from address 3", {{0, hex("55") + withCrc("03 03 02 00 03")}},
