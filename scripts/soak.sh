@@ -1,6 +1,6 @@
 #!/bin/sh
 # Long soak: a minute of line noise flooding the window, then the real window, offscreen, against
-# the simulated sensor with split, corrupted and dropped replies; at least 5,000 presses over
+# the simulated sensor with split, corrupted, dropped and late replies; at least 5,000 presses over
 # several window+simulator pairs run side by side.
 # Usage: sh scripts/soak.sh [BUILD_DIR]. ZELVIK_SOAK_CYCLES (default 5000), ZELVIK_SOAK_JOBS
 # (default 4), ZELVIK_SOAK_SEED (default 1) and ZELVIK_SOAK_LOGDIR (default BUILD_DIR/soak-logs)

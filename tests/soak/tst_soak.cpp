@@ -83,7 +83,7 @@ const char *const DetailNames[DetailCount] = {"no answer: reply dropped by the s
     "no answer: reply damaged on the line", "no answer: reply sent intact, lost beside a damaged one"};
 
 // Values the soak writes to the device before the presses, or starts the simulator with.
-const char *const SimFaults[] = {"--split", "--corrupt-rate", "0.05", "--drop-rate", "0.02"};
+const char *const SimFaults[] = {"--split", "--corrupt-rate", "0.05", "--drop-rate", "0.02", "--late", "1100", "--late-rate", "0.03"};
 const char *const SimState[] = {"--temp", "-7", "--humidity", "63", "--self-test", "0x6"};
 struct CalibrationSetting { int unit, range; const char *zero, *factor; };
 const CalibrationSetting Calibrations[] = {{0, 0, "-3", "97"}, {2, 1, "4", "105"}, {4, 2, "12", "110"}};

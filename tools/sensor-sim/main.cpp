@@ -115,11 +115,18 @@ int main(int argc, char *argv[])
     const QCommandLineOption delayOption(QStringLiteral("delay"),
         QStringLiteral("Wait this many milliseconds, 0 to 60000, before each reply (default 0)."),
         QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption lateOption(QStringLiteral("late"),
+        QStringLiteral("Send replies this many milliseconds, 0 to 60000, later still: after the tool has given up "
+                       "on them (default 0)."),
+        QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption lateRateOption(QStringLiteral("late-rate"),
+        QStringLiteral("Chance, 0 to 1, that a reply is late by --late (default 1)."),
+        QStringLiteral("p"), QStringLiteral("1"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
         QStringLiteral("Log every request and reply in hexadecimal with a time stamp to standard error."));
     for (const QCommandLineOption &option :
          {linkOption, baudOption, addressOption, tempOption, humidityOption, selfTestOption, seedOption,
-          splitOption, corruptOption, dropOption, delayOption, verboseOption})
+          splitOption, corruptOption, dropOption, delayOption, lateOption, lateRateOption, verboseOption})
         parser.addOption(option);
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -178,6 +185,10 @@ int main(int argc, char *argv[])
         faults.dropRate = probability(dropOption, &error);
     if (error.isEmpty())
         link.delayMs = int(integer(delayOption, 0, 60000, &error));
+    if (error.isEmpty())
+        faults.lateMs = int(integer(lateOption, 0, 60000, &error));
+    if (error.isEmpty())
+        faults.lateRate = probability(lateRateOption, &error);
     if (!error.isEmpty())
         return fail(error);
     faults.split = parser.isSet(splitOption);

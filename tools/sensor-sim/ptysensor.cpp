@@ -268,8 +268,9 @@ void PtySensor::schedule(const SensorOutcome &outcome)
     if (outcome.reply.isEmpty() && outcome.newBaudRate == 0)
         return;
     const qint64 now = m_clock.elapsed();
-    const qint64 due = std::max(now + m_options.delayMs, m_lastDueMs);
     const FaultedReply faulted = m_faults.apply(outcome.reply);
+    // The device answers in order: a late reply holds back the ones after it.
+    const qint64 due = std::max(now + m_options.delayMs + faulted.lateMs, m_lastDueMs);
 
     Outgoing first;
     first.dueMs = due;
@@ -282,6 +283,8 @@ void PtySensor::schedule(const SensorOutcome &outcome)
             first.label += QStringLiteral(" (bit %1 of byte %2 flipped)").arg(faulted.corruptedBit).arg(faulted.corruptedByte);
         if (faulted.cut > 0)
             first.label += QStringLiteral(" (first part)");
+        if (faulted.lateMs > 0)
+            first.label += QStringLiteral(" (%1 ms late)").arg(faulted.lateMs);
     }
     m_lastDueMs = due;
     if (!faulted.dropped && faulted.cut > 0) {

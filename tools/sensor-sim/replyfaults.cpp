@@ -18,6 +18,7 @@ FaultedReply ReplyFaults::apply(const QByteArray &reply)
     const quint32 byteDraw = m_random();
     const quint32 bitDraw = m_random();
     const quint32 cutDraw = m_random();
+    const double lateDraw = uniform();
 
     FaultedReply out;
     out.bytes = reply;
@@ -34,5 +35,7 @@ FaultedReply ReplyFaults::apply(const QByteArray &reply)
     }
     if (m_settings.split && reply.size() >= 2)
         out.cut = 1 + int(cutDraw % quint32(reply.size() - 1));
+    if (lateDraw < m_settings.lateRate)
+        out.lateMs = m_settings.lateMs;
     return out;
 }
