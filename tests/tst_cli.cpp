@@ -537,6 +537,19 @@ private slots:
         QVERIFY(device.logText().count(QLatin1String("reply dropped")) > 3);
     }
 
+    // A device that answers just after the time-out: each reply is dropped as late instead of
+    // being printed in the next unit's row, and every missed reading is reported.
+    void lateDevice()
+    {
+        Simulator device;
+        QVERIFY2(device.start(words("--late 1010")), qPrintable(device.error));
+        const Run run = ctl(words("--timeout 1000 --retries 0 monitor --csv --count 1 --units 1,2,3"), device.path);
+        QCOMPARE(run.status, 3);
+        QCOMPARE(run.out, QStringLiteral("time,unit,pm2_5_ug_m3,pm10_ug_m3,pm100_ug_m3"));
+        QCOMPARE(run.err.count(QStringLiteral(" unit ")), 3);
+        QVERIFY2(run.err.contains(QStringLiteral("late reply dropped")), qPrintable(run.err));
+    }
+
     // SIGTERM in the middle of a monitor writing CSV to a file: it ends cleanly, every row whole.
     void monitorStopped()
     {

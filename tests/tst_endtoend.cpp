@@ -203,6 +203,13 @@ private slots:
             << QStringList{"lineEdit_Temp=23", "lineEdit_Humi=45"}
             << QStringList{"^No answer to ReadResult within 1 s: check the port, the baud rate and that the device is awake$"}
             << "Sensor";
+        // Every reply 1.2 s late: the temperature reply must not fill the address field.
+        QTest::newRow("late device: a late reply is no answer to the next query of its size")
+            << QStringList{"--late", "1200"} << QStringList{"pushButton_GetTempHumi", "pushButton_GetDeviceAddr"}
+            << QStringList{"lineEdit_DeviceAddr=", "lineEdit_Temp=", "lineEdit_Humi="}
+            << QStringList{"^No answer to QueryInnerTH within 1 s", "^Late reply dropped: it came after QueryInnerTH had been given up$",
+                           "^No answer to GetModbusAddr within 1 s"}
+            << "^Reply ignored";
         QTest::newRow("device at 4800: the probe's answer is no measurement")
             << QStringList{"--baud", "4800"} << QStringList{"pushButton_GetSensorData", "pushButton_GetBaudrate"}
             << QStringList{"comboBox_BoudRate=4800"} << QStringList{"^No answer to ReadResult within 1 s", "^Baudrate is 4800 !$"}
