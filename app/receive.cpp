@@ -247,6 +247,8 @@ void MainWindow::showLateReply(const SensorSession::Late &lateFor)
 {
     if (lateFor.beforeOpen)
         appendLog(tr("Late reply dropped: it answers a request from before the port was opened"));
+    else if (lateFor.beforeProbe)
+        appendLog(tr("Late reply dropped: it answers a request from before GetBaudrate was pressed"));
     else if (lateFor.probeRate != 0)
         appendLog(tr("Late reply dropped: it came after GetBaudrate had moved on from %1 baud").arg(lateFor.probeRate));
     else

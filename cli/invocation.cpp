@@ -88,15 +88,17 @@ QString commandHelp(const CommandHelp &command)
         .arg(QLatin1String(command.synopsis), QLatin1String(command.text));
 }
 
-// Decimal, or hexadecimal after 0x.
+// Decimal with an optional minus sign, or hexadecimal digits after 0x; blanks around it are
+// allowed, as the window's fields allow them, but nothing inside it (no "0x 1", "0x+1", "0x-1").
 std::optional<qint64> integer(const QString &text)
 {
+    static const QRegularExpression form(QStringLiteral("\\A(?:0[xX][0-9a-fA-F]{1,8}|-?[0-9]{1,10})\\z"));
+    const QString number = text.trimmed();
+    if (!form.match(number).hasMatch())
+        return std::nullopt;
     bool ok = false;
-    qint64 value = 0;
-    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        value = text.mid(2).toLongLong(&ok, 16);
-    else if (!text.isEmpty() && text.trimmed() == text)
-        value = text.toLongLong(&ok, 10);
+    const bool hex = number.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+    const qint64 value = hex ? number.mid(2).toLongLong(&ok, 16) : number.toLongLong(&ok, 10);
     if (!ok)
         return std::nullopt;
     return value;

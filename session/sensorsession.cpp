@@ -90,7 +90,7 @@ void SensorSession::startProbe(qint64 nowMs)
     m_probe.stop();
     m_pending.removeProbe();
     Late before;
-    before.query = Query::pendingBaudrate;
+    before.beforeProbe = true;
     if (m_line->isOpen())
         distrust(PendingReplies::replyKey(probeRequest()), nowMs, before);
     query(Query::pendingBaudrate, probeRequest(), nowMs);
@@ -435,7 +435,8 @@ void SensorSession::runProbeStep(const BaudRateProbe::Step &step, qint64 nowMs)
     const PendingReplies::Outstanding *probe = m_pending.probe();
     Late lateFor;
     lateFor.query = Query::pendingBaudrate;
-    lateFor.probeRate = m_line->baudRate();
+    // The rate the request that may still be answered was written at.
+    lateFor.probeRate = step.changeRate ? BaudProbe::rateForStep(quint8(step.debugStep - 1)) : step.rate;
     if (step.changeRate) {
         emit probeStepped(step.debugStep, step.rate);
         m_line->setBaudRate(step.rate);

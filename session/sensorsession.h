@@ -54,7 +54,8 @@ public:
     };
     // What a late reply was late for.
     struct Late {
-        bool beforeOpen = false; // a request from before the port was opened
+        bool beforeOpen = false;  // a request from before the port was opened
+        bool beforeProbe = false; // a request from before the probe started
         Query query = Query::request;
         qint32 probeRate = 0;    // the probe's request at this rate, when the probe moved on
     };

@@ -123,6 +123,9 @@ private slots:
         row("factory-reset --yes", hex("00 06 00 A5 00 01 59 F8"));
         row("info", nativeFrame(0xA6, 2, QByteArray()) + nativeFrame(0xB5, 2, QByteArray()));
         row("raw 01 0300 0a", hex("01 03 00 0A"));
+        // Blanks around a number are allowed, as in the window's fields.
+        QTest::newRow("set address ' 0x1f '") << QStringList{"set", "address", " 0x1f "} << withCrc("00 06 00 00 00 1F");
+        QTest::newRow("set clean ' 17' 40") << QStringList{"set", "clean", " 17", "40"} << withCrc("00 06 00 AA 11 28");
         const QByteArray largestRead = withCrc("00 03 00 00 00 7D");
         QTest::newRow("raw read of 125 registers") << QStringList{QStringLiteral("raw"), hexText(largestRead)} << largestRead;
     }
@@ -144,6 +147,12 @@ private slots:
         QTest::addColumn<QString>("reason");
         auto row = [](const char *args, const char *reason) { QTest::newRow(args) << words(args) << QString::fromUtf8(reason); };
         row("set address 256", "invalid address '256' (expected 1 to 255)");
+        // Nothing but digits after 0x, and no sign or blank inside a number.
+        row("set address 0x+1", "invalid address '0x+1'");
+        row("set address 0x-1", "invalid address '0x-1'");
+        row("set address 0x", "invalid address '0x'");
+        row("set clean +5 1", "invalid cleaning duration '+5'");
+        QTest::newRow("set address '0x 1'") << QStringList{"set", "address", "0x 1"} << QStringLiteral("invalid address '0x 1'");
         row("set temp-thresholds 128 0", "invalid high threshold '128' (expected -128 to 127)");
         row("set temp-thresholds 0 -129", "invalid low threshold '-129' (expected -128 to 127)");
         row("set humi-thresholds 101 0", "(expected 0 to 100)");

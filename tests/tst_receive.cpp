@@ -315,6 +315,20 @@ private slots:
         QVERIFY(logLines().contains("904 bytes of unframed input dropped: more arrived than one poll takes"));
     }
 
+    // An exception names the function that failed, not the read: with two reads waiting it says
+    // so, ends the oldest, and the other one's answer still fills its fields.
+    void refusalWithTwoReadsWaiting()
+    {
+        QVERIFY(set("comboBox_Calibrate=Query"));
+        QVERIFY(press("pushButton_GetTempHumi") && press("pushButton_Calibrate"));
+        QVERIFY(sendOnNextTick(withCrc("01 83 02")));
+        QCOMPARE(logLines().last(), QStringLiteral("Device refused a read while QueryInnerTH, Calibration were waiting: "
+                                                   "exception 2 (illegal data address); taken as the answer to QueryInnerTH"));
+        QVERIFY(sendOnNextTick(readReply("00 05 00 64")));
+        QCOMPARE(values({"lineEdit_CalibrZero=", "lineEdit_CalibrateFactor="}),
+                 (QStringList{"lineEdit_CalibrZero=-5", "lineEdit_CalibrateFactor=100"}));
+    }
+
     // A caption loses its closing colon inside a sentence, a full-width one too.
     void captionInSentence()
     {
@@ -363,6 +377,24 @@ private slots:
         // Close and Open keep the rate found.
         QVERIFY(press("pushButtonClose") && press("pushButtonOpen"));
         QCOMPARE(pty->baudRate(), 2400);
+    }
+
+    // The answer to the request at 19200 comes after the walk moved on to 9600: it is late, not
+    // the device's answer at 9600, and the request at 9600 waits for a quiet poll.
+    void probeAnswerAfterTheRateMovedOn()
+    {
+        QVERIFY(press("pushButton_GetBaudrate"));
+        QVERIFY(tickUntil([this] { return pty->baudRate() == 19200; }));
+        QVERIFY(tickUntil([this] { return pty->baudRate() == 9600; }));
+        const int written19200 = written.size();
+        QVERIFY(sendOnNextTick(hex("05 03 02 00 05 89 87")));
+        QCOMPARE(closeBoxes(), QStringList());
+        QVERIFY2(logLines().contains("Late reply dropped: it came after GetBaudrate had moved on from 19200 baud"), qPrintable(logLines().join(" | ")));
+        QCOMPARE(written.size(), written19200); // not quiet yet
+        tick();
+        QCOMPARE(written.size(), written19200 + 1);
+        QVERIFY(sendOnNextTick(hex("05 03 02 00 05 89 87")));
+        QCOMPARE(closeBoxes(), QStringList{"Information: Baudrate is 9600 !"});
     }
 
     // Closing the port, or unplugging its adapter, stops the probe; one pressed while the port is
