@@ -61,7 +61,7 @@ QByteArray flipped(QByteArray bytes, int at, quint8 mask = 0x01)
 // The refusal of a Modbus frame whose last two bytes are not its CRC.
 QString crcRefusal(const QByteArray &frame)
 {
-    const quint16 crc = referenceCrc16(frame.chopped(2));
+    const quint16 crc = crc16Modbus(frame.chopped(2));
     return QString::asprintf("Reply refused: CRC mismatch (expected %02x %02x, got %02x %02x)", crc & 0xFF, crc >> 8,
                              quint8(frame.at(frame.size() - 2)), quint8(frame.at(frame.size() - 1)));
 }

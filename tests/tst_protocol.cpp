@@ -38,6 +38,7 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("expected");
         QTest::newRow("empty") << QByteArray() << 0xFFFF;
+        QTest::newRow("check value of CRC-16/MODBUS") << QByteArray("123456789") << 0x4B37;
         QTest::newRow("change to modbus") << hex("00 06 00 B1 00 03") << 0x3D98;
         QTest::newRow("address read") << hex("00 03 00 00 00 01") << 0xDB85;
         QTest::newRow("calibration write") << hex("00 10 02 C7 00 02 04 00 14 00 64") << 0x6AE2;

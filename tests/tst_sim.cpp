@@ -1,6 +1,6 @@
 // The simulated sensor's request handling: framing, register model and line faults, driven without
-// a terminal. Expected bytes are either fixed frames of the protocol or computed with the tests'
-// own CRC, independent of the code under test.
+// a terminal. Expected bytes are fixed frames of the protocol, or frames completed with the CRC
+// that tst_protocol pins to known values.
 #include "replyfaults.h"
 #include "requestframer.h"
 #include "sensormodel.h"
