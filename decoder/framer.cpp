@@ -233,10 +233,12 @@ QList<FramerEvent> ReplyFramer::take(qint64 nowMs)
         flushJunk();
 
         if (length == Framing::NeedMore || length > m_buffer.size()) {
-            // A start byte is cheap to fake, a check value is not: a whole frame that passes its
-            // check inside the unfinished one shows that its start was a stray byte.
-            const int inside = resyncPoint(int(m_buffer.size()), nowMs, false);
-            if (inside < m_buffer.size()) {
+            // A native head is one byte and cheap to fake (a glitch on power-up), a CRC is not:
+            // a whole Modbus frame with a good CRC inside an unfinished native frame shows that
+            // its head was a stray byte. A Modbus start is not given up so: its data may well
+            // carry whole frames (the transparent channel does).
+            const int inside = quint8(m_buffer.at(0)) == Kelvra::Head ? modbusFrameInside() : -1;
+            if (inside > 0) {
                 junk = inside;
                 continue;
             }
@@ -273,6 +275,18 @@ QList<FramerEvent> ReplyFramer::take(qint64 nowMs)
     }
     flushJunk();
     return mergeNoise(events);
+}
+
+int ReplyFramer::modbusFrameInside() const
+{
+    for (int k = 1; k < m_buffer.size(); ++k) {
+        const QByteArray rest = viewFrom(m_buffer, k);
+        const int length = Framing::frameLength(rest);
+        if (length > 0 && length <= rest.size() && Framing::frameKind(rest) != FrameKind::Native
+            && Framing::checkFailure(rest.left(length)).isEmpty())
+            return k;
+    }
+    return -1;
 }
 
 qint64 ReplyFramer::incompleteDeadline() const

@@ -65,6 +65,8 @@ private:
     void dropFront(int count);
     int resyncPoint(int searchEnd, qint64 nowMs, bool acceptRecentStart) const;
     bool frameMayBeginInside(int length) const;
+    // The offset of the first whole Modbus frame with a good CRC after the front; -1 for none.
+    int modbusFrameInside() const;
 
     QByteArray m_buffer;
     qint64 m_consumed = 0; // stream position of m_buffer's first byte

@@ -103,9 +103,13 @@ private slots:
         row("lone byte dropped after a second", {{0, hex("55")}}, {"Incomplete reply dropped: 55"}, 1000);
         row("time-out keeps a reply that began later", {{0, Measurement.left(5)}, {900, Temp.left(3)}},
             {"Incomplete reply dropped: 01 03 08 00 7b"}, 1000);
-        // A frame start that cannot complete yet gives way to a whole, checked frame inside it.
-        row("a whole reply behind a false start", {{0, hex("01 03 40") + Temp}},
-            {"Unframed bytes dropped: 01 03 40", frameLine("read", Temp)});
+        row("time-out keeps a whole reply behind a false start", {{0, hex("01 03 40") + Temp}},
+            {"Incomplete reply dropped: 01 03 40", frameLine("read", Temp)}, 1000);
+        // A native head that cannot complete yet gives way to a whole Modbus frame inside it; a
+        // read reply whose data carries a native frame does not.
+        const QByteArray carrying = withCrc(hex("01 03 14") + Device + hex("00"));
+        row("a native frame inside a read reply cut short", {{0, carrying.left(23)}, {300, carrying.mid(23)}},
+            {frameLine("read", carrying)});
         row("stray native head before a reply", {{0, hex("AA") + Temp}}, {"Unframed bytes dropped: aa", frameLine("read", Temp)});
         row("stray native head, the reply behind it over two ticks", {{0, hex("AA") + Temp.left(3)}, {300, Temp.mid(3)}},
             {"Unframed bytes dropped: aa", frameLine("read", Temp)});
