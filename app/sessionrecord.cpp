@@ -3,23 +3,81 @@
 #include "hextext.h"
 #include "sessiontexts.h"
 
+#include <QCoreApplication>
 #include <QSaveFile>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 using SessionTexts::isoTime;
 
+QString text(const char *source)
+{
+    return QCoreApplication::translate("SessionRecord", source);
+}
+
+// Writes all of bytes to a file opened unbuffered. A short write (the disk filled up in the middle)
+// is followed by a write of the rest, which fails with the system's reason: the file then reports
+// "No space left on device" rather than no reason at all.
+bool writeFully(QFileDevice &file, const QByteArray &bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+// Replaces the file at path with contents, or leaves it as it was and says why. Unbuffered, every
+// write reaches the system before commit(): QSaveFile counts a failed flush inside commit() as
+// no failure and would put a cut-off file in place of the old one.
 bool writeAll(const QString &path, const QByteArray &contents, QString *error)
 {
+    QString reason = SessionRecord::notRegularFile(path);
+    if (!reason.isEmpty()) {
+        if (error)
+            *error = reason + text("; it was left as it is");
+        return false;
+    }
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit())
-        return true;
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && writeFully(file, contents)
+        && file.error() == QFileDevice::NoError) {
+        // Errors some file systems report only when the data reaches the disk count too.
+        if (::fsync(file.handle()) != 0)
+            reason = qt_error_string(errno);
+        else if (file.commit())
+            return true;
+    }
+    if (reason.isEmpty())
+        reason = file.errorString();
+    file.cancelWriting();
     if (error)
-        *error = file.errorString();
+        *error = reason;
     return false;
 }
 
 } // namespace
+
+QString SessionRecord::notRegularFile(const QString &path)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || S_ISREG(status.st_mode))
+        return QString(); // a regular file, or nothing yet (or what opening it will report)
+    const mode_t mode = status.st_mode;
+    const QString kind = S_ISDIR(mode)                 ? text("a folder")
+        : S_ISFIFO(mode)                               ? text("a pipe (FIFO)")
+        : S_ISCHR(mode) || S_ISBLK(mode)               ? text("a device")
+        : S_ISSOCK(mode)                               ? text("a socket")
+                                                       : text("a special file");
+    return text("it is %1, not a regular file").arg(kind);
+}
 
 void SessionRecord::sent(const QByteArray &frame)
 {

@@ -48,12 +48,18 @@ public:
     const QList<Entry> &entries() const { return m_entries; }
     const QList<Reading> &readings() const { return m_readings; }
 
+    // Why the file at path must not be written over or appended to: "it is a pipe (FIFO), not a
+    // regular file" and the like. Empty for a regular file or a path where nothing is yet.
+    static QString notRegularFile(const QString &path);
+
     // One line of the record: time, direction or "log", then the bytes or the line.
     static QString format(const Entry &entry);
 
-    // The whole record as text, one entry a line.
+    // The whole record as text, one entry a line. Saving replaces the file only once all of it
+    // is written: on any failure (a full disk, a target that is not a regular file) the old file
+    // stays as it was and the reason is returned.
     bool saveLog(const QString &path, QString *error) const;
-    // One CSV row per reading kept: time, unit, PM2.5, PM10, PM100.
+    // One CSV row per reading kept: time, unit, PM2.5, PM10, PM100; saved as saveLog saves.
     bool saveMeasurements(const QString &path, QString *error) const;
 
 private:

@@ -1,12 +1,17 @@
 // The session record behind the log pane: what a short session on a pseudo-terminal leaves in
 // "Save log…" and "Save measurements…", and the file --record appends to, which must hold only
-// whole lines when the process is killed in the middle of a session.
+// whole lines when the process is killed in the middle of a session. Saving never puts a cut-off
+// file in place of the old one, and nothing is written over a pipe or a device.
 #include "sessionrecord.h"
 #include "testbytes.h"
 #include "windowfixture.h"
 
 #include <QtTest>
 #include <QtWidgets>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +50,48 @@ QStringList fileLines(const QString &path)
         return {};
     return QString::fromUtf8(file.readAll()).split('\n');
 }
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A file system of two 4 KiB pages on a folder of its own, for as long as the object lives: a
+// disk that fills up.
+class SmallDisk
+{
+public:
+    ~SmallDisk()
+    {
+        if (mounted)
+            QProcess::execute("umount", {folder.path()});
+    }
+    // Empty once mounted, else the reason.
+    QString mount()
+    {
+        QProcess mount;
+        mount.setProcessChannelMode(QProcess::MergedChannels);
+        mount.start("mount", {"-t", "tmpfs", "-o", "size=8k", "tmpfs", folder.path()});
+        mounted = mount.waitForFinished() && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
+        return mounted ? QString() : mount.errorString() + ": " + QString::fromLocal8Bit(mount.readAll()).trimmed();
+    }
+    QString filePath(const QString &name) const { return folder.filePath(name); }
+
+    QTemporaryDir folder;
+    bool mounted = false;
+};
+
+#define MOUNT_SMALL_DISK(disk)                                                                                   \
+    SmallDisk disk;                                                                                              \
+    if (const QString failed = disk.mount(); !failed.isEmpty())                                                  \
+        QSKIP(qPrintable("needs a small tmpfs, which cannot be mounted here (" + failed + ")"));
 
 } // namespace
 
@@ -182,6 +229,71 @@ private slots:
         const QStringList lines = fileLines(path);
         QCOMPARE(lines.size(), SessionRecord::MaxEntries + 2); // the block, the lines, the end
         QVERIFY(lines.first().endsWith(hexText(flood).trimmed()));
+    }
+
+    // A save that runs out of disk space says so and leaves the old file as it was, with no
+    // temporary file beside it.
+    void fullDiskKeepsOldFile_data()
+    {
+        QTest::addColumn<bool>("log");
+        QTest::newRow("Save log") << true;
+        QTest::newRow("Save measurements") << false;
+    }
+    void fullDiskKeepsOldFile()
+    {
+        QFETCH(bool, log);
+        MOUNT_SMALL_DISK(disk);
+        const QString path = disk.filePath("saved.txt");
+        QVERIFY(writeFile(path, "the old file\n")); // its page leaves one of 4 KiB for the new one
+        SessionRecord record;
+        for (int i = 0; i < 200; ++i) { // more than 10 KB either way
+            record.shown(QString(40, 'x'));
+            record.measured(1, {12.3F, 45.6F, 789});
+        }
+        QString error;
+        QVERIFY(!(log ? record.saveLog(path, &error) : record.saveMeasurements(path, &error)));
+        QCOMPARE(error, QString("No space left on device"));
+        QCOMPARE(fileBytes(path), QByteArray("the old file\n"));
+        QCOMPARE(QDir(disk.folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"saved.txt"});
+    }
+
+    // A pipe or a device chosen to save in is refused and left as it is: saving would put a
+    // regular file in its place.
+    void refusesWhatIsNotAFile_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("reason");
+        const QMap<QString, QString> kinds = {{"pipe", "it is a pipe (FIFO), not a regular file"},
+                                              {"device", "it is a device, not a regular file"}};
+        for (const QString &target : kinds.keys()) {
+            for (const char *operation : {"Save log", "Save measurements"}) {
+                const QString reason = kinds.value(target) + "; it was left as it is";
+                QTest::addRow("%s, %s", qPrintable(target), operation) << target << QString(operation) << reason;
+            }
+        }
+    }
+    void refusesWhatIsNotAFile()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, operation);
+        QFETCH(QString, reason);
+        const QString path = dir.filePath(QString("%1 %2").arg(target, operation));
+        const QByteArray name = QFile::encodeName(path);
+        const mode_t type = target == "pipe" ? S_IFIFO : S_IFCHR;
+        // The device is the one /dev/null is, made here so that a fault replaces only this copy.
+        if (::mknod(name.constData(), type | 0600, target == "pipe" ? 0 : makedev(1, 3)) != 0)
+            QSKIP(qPrintable(QString("%1 cannot be made here: %2").arg(target, qt_error_string(errno))));
+        SessionRecord record;
+        record.shown("a line");
+        record.measured(0, {12.3F, 45.6F, 789});
+        QString error;
+        const bool done = operation == "Save log" ? record.saveLog(path, &error) : record.saveMeasurements(path, &error);
+        QVERIFY(!done);
+        QCOMPARE(error, reason);
+        struct stat status {};
+        QCOMPARE(::stat(name.constData(), &status), 0);
+        QCOMPARE(status.st_mode & S_IFMT, type);
     }
 
     // --record: a window in another process appends its record while it polls the device; killed
