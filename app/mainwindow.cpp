@@ -70,6 +70,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->comboBoxCOM, &QComboBox::editTextChanged, this, &MainWindow::describeChosenPort);
     describeChosenPort();
     setUpLogPane();
+    record.onFileStopped([this](const QString &path, const QString &reason) {
+        appendLog(tr("The session record stopped: %1: %2").arg(path, reason));
+    });
     // The desktop's key for quitting; Ctrl+Q where it names none.
     const QKeySequence quit(QKeySequence::Quit);
     new QShortcut(quit.isEmpty() ? QKeySequence(QStringLiteral("Ctrl+Q")) : quit, this, this, &QWidget::close);

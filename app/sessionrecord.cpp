@@ -81,13 +81,14 @@ QString SessionRecord::notRegularFile(const QString &path)
 
 void SessionRecord::sent(const QByteArray &frame)
 {
-    add(Kind::Sent, formatHexBytes(frame).trimmed());
+    const QString hex = formatHexBytes(frame).trimmed();
+    add(QDateTime::currentDateTime(), Kind::Sent, hex, hex);
 }
 
 void SessionRecord::received(const QByteArray &block)
 {
     if (!block.isEmpty())
-        add(Kind::Received, logHexBytes(block).trimmed(), formatHexBytes(block).trimmed());
+        add(QDateTime::currentDateTime(), Kind::Received, logHexBytes(block).trimmed(), formatHexBytes(block).trimmed());
 }
 
 void SessionRecord::measured(int unitIndex, const Values::Measurement &value)
@@ -99,31 +100,44 @@ void SessionRecord::measured(int unitIndex, const Values::Measurement &value)
 
 void SessionRecord::shown(const QString &line)
 {
-    add(Kind::Shown, line);
+    add(QDateTime::currentDateTime(), Kind::Shown, line, line);
 }
 
-void SessionRecord::add(Kind kind, const QString &text, const QString &fileText)
+void SessionRecord::add(const QDateTime &time, Kind kind, const QString &text, const QString &fileText)
 {
-    const Entry entry{QDateTime::currentDateTime(), kind, text};
-    m_entries.append(entry);
+    m_entries.append(Entry{time, kind, text});
     if (m_entries.size() > MaxEntries)
         m_entries.removeFirst();
+    if (!fileText.isNull())
+        writeLine(time, kind, fileText);
+}
+
+void SessionRecord::writeLine(const QDateTime &time, Kind kind, const QString &text)
+{
     if (!m_file)
         return;
-    const QByteArray line = format({entry.time, kind, fileText.isNull() ? text : fileText}).toUtf8() + '\n';
-    if (m_file->write(line) != line.size() || !m_file->flush()) {
-        qWarning("The session record stopped: %s: %s", qPrintable(m_file->fileName()),
-                 qPrintable(m_file->errorString()));
-        m_file.reset();
-    }
+    const QByteArray line = format({time, kind, text}).toUtf8() + '\n';
+    const qint64 size = m_file->size();
+    if (writeFully(*m_file, line))
+        return;
+    const QString path = m_file->fileName();
+    const QString reason = m_file->errorString();
+    m_file->resize(size); // the part of the line that fitted goes: the file keeps whole lines
+    qWarning("The session record stopped: %s: %s", qPrintable(path), qPrintable(reason));
+    m_file.reset();
+    if (m_stopped)
+        m_stopped(path, reason);
 }
 
 bool SessionRecord::appendTo(const QString &path, QString *error)
 {
+    QString reason = notRegularFile(path);
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (reason.isEmpty() && !file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        reason = file->errorString();
+    if (!reason.isEmpty()) {
         if (error)
-            *error = file->errorString();
+            *error = reason;
         return false;
     }
     m_file = std::move(file);

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // The evidence of a session at the bench: every frame written to the port, every block read from
@@ -41,16 +42,24 @@ public:
     void shown(const QString &line);
     void measured(int unitIndex, const Values::Measurement &value);
 
-    // From now on every entry is also appended to the file at path and flushed at once, so that
-    // a crash loses nothing written before it. False, with the reason, when it cannot be opened.
+    // From now on every entry is also appended to the file at path and written at once, so that
+    // a crash loses nothing written before it. False, with the reason, when it cannot be opened or
+    // is not a regular file (a pipe would block until someone reads it, a device takes the
+    // record away).
     bool appendTo(const QString &path, QString *error);
-
-    const QList<Entry> &entries() const { return m_entries; }
-    const QList<Reading> &readings() const { return m_readings; }
+    // Called once, with the file's path and the system's reason, when a write to that file fails
+    // (a full disk): the file keeps the whole lines written before, and nothing more is written.
+    void onFileStopped(std::function<void(const QString &path, const QString &reason)> stopped)
+    {
+        m_stopped = std::move(stopped);
+    }
 
     // Why the file at path must not be written over or appended to: "it is a pipe (FIFO), not a
     // regular file" and the like. Empty for a regular file or a path where nothing is yet.
     static QString notRegularFile(const QString &path);
+
+    const QList<Entry> &entries() const { return m_entries; }
+    const QList<Reading> &readings() const { return m_readings; }
 
     // One line of the record: time, direction or "log", then the bytes or the line.
     static QString format(const Entry &entry);
@@ -63,11 +72,14 @@ public:
     bool saveMeasurements(const QString &path, QString *error) const;
 
 private:
-    void add(Kind kind, const QString &text, const QString &fileText = QString());
+    // Keeps the entry; fileText (the payload the file gets, when not null) is written to the file.
+    void add(const QDateTime &time, Kind kind, const QString &text, const QString &fileText);
+    void writeLine(const QDateTime &time, Kind kind, const QString &text);
 
     QList<Entry> m_entries;
     QList<Reading> m_readings; // the newest MaxEntries
     std::unique_ptr<QFile> m_file;
+    std::function<void(const QString &, const QString &)> m_stopped;
 };
 
 #endif

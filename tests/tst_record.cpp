@@ -1,7 +1,8 @@
 // The session record behind the log pane: what a short session on a pseudo-terminal leaves in
 // "Save log…" and "Save measurements…", and the file --record appends to, which must hold only
 // whole lines when the process is killed in the middle of a session. Saving never puts a cut-off
-// file in place of the old one, and nothing is written over a pipe or a device.
+// file in place of the old one, nothing is written over a pipe or a device, and a full disk is
+// reported.
 #include "sessionrecord.h"
 #include "testbytes.h"
 #include "windowfixture.h"
@@ -9,6 +10,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -257,8 +259,8 @@ private slots:
         QCOMPARE(QDir(disk.folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"saved.txt"});
     }
 
-    // A pipe or a device chosen to save in is refused and left as it is: saving would put a
-    // regular file in its place.
+    // A pipe or a device chosen to save in, or given to --record, is refused and left as it is:
+    // saving would put a regular file in its place, and opening a pipe waits for a reader.
     void refusesWhatIsNotAFile_data()
     {
         QTest::addColumn<QString>("target");
@@ -267,8 +269,8 @@ private slots:
         const QMap<QString, QString> kinds = {{"pipe", "it is a pipe (FIFO), not a regular file"},
                                               {"device", "it is a device, not a regular file"}};
         for (const QString &target : kinds.keys()) {
-            for (const char *operation : {"Save log", "Save measurements"}) {
-                const QString reason = kinds.value(target) + "; it was left as it is";
+            for (const char *operation : {"Save log", "Save measurements", "--record"}) {
+                const QString reason = kinds.value(target) + (operation == QString("--record") ? "" : "; it was left as it is");
                 QTest::addRow("%s, %s", qPrintable(target), operation) << target << QString(operation) << reason;
             }
         }
@@ -284,16 +286,46 @@ private slots:
         // The device is the one /dev/null is, made here so that a fault replaces only this copy.
         if (::mknod(name.constData(), type | 0600, target == "pipe" ? 0 : makedev(1, 3)) != 0)
             QSKIP(qPrintable(QString("%1 cannot be made here: %2").arg(target, qt_error_string(errno))));
+        // A reader that keeps the opening of the pipe from waiting, so that a fault fails the test
+        // instead of hanging it.
+        const int reader = target == "pipe" ? ::open(name.constData(), O_RDONLY | O_NONBLOCK) : -1;
         SessionRecord record;
         record.shown("a line");
         record.measured(0, {12.3F, 45.6F, 789});
         QString error;
-        const bool done = operation == "Save log" ? record.saveLog(path, &error) : record.saveMeasurements(path, &error);
+        const bool done = operation == "Save log"  ? record.saveLog(path, &error)
+            : operation == "Save measurements"     ? record.saveMeasurements(path, &error)
+                                                   : record.appendTo(path, &error);
+        if (reader >= 0)
+            ::close(reader);
         QVERIFY(!done);
         QCOMPARE(error, reason);
         struct stat status {};
         QCOMPARE(::stat(name.constData(), &status), 0);
         QCOMPARE(status.st_mode & S_IFMT, type);
+    }
+
+    // A record that runs out of disk space stops, and the log pane says so once, with the
+    // system's reason; the file keeps whole lines.
+    void recordStopsOnFullDisk()
+    {
+        MOUNT_SMALL_DISK(disk);
+        QVERIFY(writeFile(disk.filePath("filler"), QByteArray(4096, 'f'))); // one page left
+        const QString path = disk.filePath("record.txt");
+        QVERIFY(window->recordTo(path, nullptr));
+        const QString stopped = "The session record stopped: " + path + ": No space left on device";
+        for (int i = 0; i < 40 && !logLines().contains(stopped); ++i) {
+            QVERIFY(deliver(QByteArray(200, '\x55')));
+            tick();
+        }
+        QVERIFY(deliver(QByteArray(200, '\x55')));
+        tick();
+        QCOMPARE(logLines().filter("The session record stopped"), QStringList{stopped});
+        QStringList lines = fileLines(path);
+        QVERIFY(lines.size() > 2);
+        QCOMPARE(lines.takeLast(), QString());
+        for (const QString &line : qAsConst(lines))
+            QVERIFY2(RecordLine.match(line).hasMatch(), qPrintable(line));
     }
 
     // --record: a window in another process appends its record while it polls the device; killed
