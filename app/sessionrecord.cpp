@@ -4,6 +4,7 @@
 #include "sessiontexts.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <QSaveFile>
 
 #include <cerrno>
@@ -65,6 +66,12 @@ bool writeAll(const QString &path, const QByteArray &contents, QString *error)
 
 } // namespace
 
+SessionRecord::~SessionRecord()
+{
+    m_stopped = nullptr; // whoever listened may be gone already
+    writeUnwrittenCount(m_clock());
+}
+
 QString SessionRecord::notRegularFile(const QString &path)
 {
     struct stat status {};
@@ -82,25 +89,36 @@ QString SessionRecord::notRegularFile(const QString &path)
 void SessionRecord::sent(const QByteArray &frame)
 {
     const QString hex = formatHexBytes(frame).trimmed();
-    add(QDateTime::currentDateTime(), Kind::Sent, hex, hex);
+    add(m_clock(), Kind::Sent, hex, hex);
 }
 
 void SessionRecord::received(const QByteArray &block)
 {
-    if (!block.isEmpty())
-        add(QDateTime::currentDateTime(), Kind::Received, logHexBytes(block).trimmed(), formatHexBytes(block).trimmed());
+    const QDateTime time = m_clock();
+    startSecond(time); // also for an empty block: the poll's rhythm writes the count in time
+    if (block.isEmpty())
+        return;
+    QString fileText; // null: not written to the file
+    if (m_bytesThisSecond + block.size() <= RecordedBytesPerSecond) {
+        m_bytesThisSecond += block.size();
+        fileText = formatHexBytes(block).trimmed();
+    } else if (m_file) {
+        ++m_unwrittenBlocks;
+        m_unwrittenBytes += block.size();
+    }
+    add(time, Kind::Received, logHexBytes(block).trimmed(), fileText);
 }
 
 void SessionRecord::measured(int unitIndex, const Values::Measurement &value)
 {
-    m_readings.append(Reading{QDateTime::currentDateTime(), unitIndex, value});
+    m_readings.append(Reading{m_clock(), unitIndex, value});
     if (m_readings.size() > MaxEntries)
         m_readings.removeFirst();
 }
 
 void SessionRecord::shown(const QString &line)
 {
-    add(QDateTime::currentDateTime(), Kind::Shown, line, line);
+    add(m_clock(), Kind::Shown, line, line);
 }
 
 void SessionRecord::add(const QDateTime &time, Kind kind, const QString &text, const QString &fileText)
@@ -108,8 +126,33 @@ void SessionRecord::add(const QDateTime &time, Kind kind, const QString &text, c
     m_entries.append(Entry{time, kind, text});
     if (m_entries.size() > MaxEntries)
         m_entries.removeFirst();
+    startSecond(time);
     if (!fileText.isNull())
         writeLine(time, kind, fileText);
+}
+
+void SessionRecord::startSecond(const QDateTime &time)
+{
+    const qint64 second = time.toMSecsSinceEpoch() / 1000;
+    if (second == m_second)
+        return;
+    m_second = second;
+    m_bytesThisSecond = 0;
+    writeUnwrittenCount(time);
+}
+
+void SessionRecord::writeUnwrittenCount(const QDateTime &time)
+{
+    if (m_unwrittenBlocks == 0)
+        return;
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    writeLine(time, Kind::Received,
+              QStringLiteral("… %1 %2, %3 bytes received, not written: line noise (more than %4 bytes a second)")
+                  .arg(english.toString(m_unwrittenBlocks),
+                       m_unwrittenBlocks == 1 ? QStringLiteral("block") : QStringLiteral("blocks"),
+                       english.toString(m_unwrittenBytes), english.toString(RecordedBytesPerSecond)));
+    m_unwrittenBlocks = 0;
+    m_unwrittenBytes = 0;
 }
 
 void SessionRecord::writeLine(const QDateTime &time, Kind kind, const QString &text)

@@ -1,8 +1,8 @@
 // The session record behind the log pane: what a short session on a pseudo-terminal leaves in
 // "Save log…" and "Save measurements…", and the file --record appends to, which must hold only
 // whole lines when the process is killed in the middle of a session. Saving never puts a cut-off
-// file in place of the old one, nothing is written over a pipe or a device, and a full disk is
-// reported.
+// file in place of the old one, nothing is written over a pipe or a device, and a full disk or a
+// flood of noise is reported or summed up instead.
 #include "sessionrecord.h"
 #include "testbytes.h"
 #include "windowfixture.h"
@@ -326,6 +326,61 @@ private slots:
         QCOMPARE(lines.takeLast(), QString());
         for (const QString &line : qAsConst(lines))
             QVERIFY2(RecordLine.match(line).hasMatch(), qPrintable(line));
+    }
+
+    // The file gets RecordedBytesPerSecond received bytes a second; blocks beyond are counted in
+    // one line at the next second (or when the record ends). Sent frames and the pane's lines are
+    // always written.
+    void recordBoundsFloods_data()
+    {
+        QTest::addColumn<QStringList>("events"); // "ms bytes" received, "ms log", "ms sent", "ms poll" (nothing received)
+        QTest::addColumn<QStringList>("file");   // "received" and the byte count, or the line as written
+        const QString unwritten = "received … %1, %2 bytes received, not written: line noise (more than 1,024 bytes a second)";
+        QTest::newRow("up to the allowance") << QStringList{"0 256", "10 256", "20 256", "999 256"}
+                                             << QStringList{"received 256", "received 256", "received 256", "received 256"};
+        QTest::newRow("beyond it") << QStringList{"0 1000", "10 25", "20 sent", "30 300", "900 log", "1000 log"}
+                                   << QStringList{"received 1000", "sent " + hexText(SleepRequest).trimmed(), "log a line",
+                                                  unwritten.arg("2 blocks", "325"), "log a line"};
+        QTest::newRow("a block larger than it") << QStringList{"0 4096", "999 poll", "1500 poll", "1600 1"}
+                                                << QStringList{unwritten.arg("1 block", "4,096"), "received 1"};
+        QTest::newRow("a new allowance each second") << QStringList{"0 1024", "1000 1024", "2999 1024"}
+                                                     << QStringList{"received 1024", "received 1024", "received 1024"};
+        QTest::newRow("counted when the record ends") << QStringList{"0 1024", "10 2"}
+                                                      << QStringList{"received 1024", unwritten.arg("1 block", "2")};
+    }
+    void recordBoundsFloods()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(QStringList, file);
+        const QString path = dir.filePath(QString("flood %1.txt").arg(QTest::currentDataTag()));
+        const QDateTime start = QDateTime::fromMSecsSinceEpoch(Q_INT64_C(1700000000000)); // a whole second
+        QDateTime now = start;
+        {
+            SessionRecord record;
+            record.setClock([&now] { return now; });
+            QVERIFY(record.appendTo(path, nullptr));
+            for (const QString &event : qAsConst(events)) {
+                const QString what = event.section(' ', 1);
+                now = start.addMSecs(event.section(' ', 0, 0).toInt());
+                if (what == "log")
+                    record.shown("a line");
+                else if (what == "sent")
+                    record.sent(SleepRequest);
+                else
+                    record.received(QByteArray(what == "poll" ? 0 : what.toInt(), '\x55'));
+            }
+        }
+        QStringList written;
+        for (const QString &line : fileLines(path)) {
+            const QRegularExpressionMatch match = RecordLine.match(line);
+            if (!match.hasMatch())
+                continue;
+            const QString kind = match.captured(2).trimmed();
+            const QString payload = match.captured(3);
+            const bool bytes = kind == "received" && !payload.startsWith("…");
+            written << kind + ' ' + (bytes ? QString::number(payload.split(' ').size()) : payload);
+        }
+        QCOMPARE(written, file);
     }
 
     // --record: a window in another process appends its record while it polls the device; killed
