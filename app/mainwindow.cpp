@@ -95,7 +95,7 @@ MainWindow::~MainWindow()
 namespace {
 const QString LocalEchoKey = QStringLiteral("localEcho");
 // The window's one setting takes a few bytes; QSettings would hold all of a larger file in memory.
-constexpr qint64 MaxSettingsBytes = 64 * 1024;
+constexpr qint64 MaxSettingsBytes = qint64(64) * 1024;
 }
 
 QString MainWindow::settingsPath()
@@ -110,7 +110,7 @@ QString MainWindow::settingsPath()
 QString MainWindow::unusableSettings(const QString &path)
 {
     // A pipe would block the start until someone writes to it.
-    const QString special = SessionRecord::notRegularFile(path);
+    QString special = SessionRecord::notRegularFile(path);
     if (!special.isEmpty())
         return special;
     const QFileInfo file(path);

@@ -66,34 +66,29 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // A file system of two 4 KiB pages on a folder of its own, for as long as the object lives: a
-// disk that fills up.
+// disk that fills up. Mounting it takes root, which the tests have in CI.
 class SmallDisk
 {
 public:
-    ~SmallDisk()
-    {
-        if (mounted)
-            QProcess::execute("umount", {folder.path()});
-    }
-    // Empty once mounted, else the reason.
-    QString mount()
+    SmallDisk()
     {
         QProcess mount;
         mount.setProcessChannelMode(QProcess::MergedChannels);
         mount.start("mount", {"-t", "tmpfs", "-o", "size=8k", "tmpfs", folder.path()});
-        mounted = mount.waitForFinished() && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
-        return mounted ? QString() : mount.errorString() + ": " + QString::fromLocal8Bit(mount.readAll()).trimmed();
+        if (!mount.waitForFinished() || mount.exitStatus() != QProcess::NormalExit || mount.exitCode() != 0)
+            unavailable = "needs a small tmpfs, which cannot be mounted here (" + mount.errorString() + ": "
+                + QString::fromLocal8Bit(mount.readAll()).trimmed() + ")";
+    }
+    ~SmallDisk()
+    {
+        if (unavailable.isEmpty())
+            QProcess::execute("umount", {folder.path()});
     }
     QString filePath(const QString &name) const { return folder.filePath(name); }
 
     QTemporaryDir folder;
-    bool mounted = false;
+    QString unavailable; // why it could not be mounted
 };
-
-#define MOUNT_SMALL_DISK(disk)                                                                                   \
-    SmallDisk disk;                                                                                              \
-    if (const QString failed = disk.mount(); !failed.isEmpty())                                                  \
-        QSKIP(qPrintable("needs a small tmpfs, which cannot be mounted here (" + failed + ")"));
 
 } // namespace
 
@@ -244,7 +239,9 @@ private slots:
     void fullDiskKeepsOldFile()
     {
         QFETCH(bool, log);
-        MOUNT_SMALL_DISK(disk);
+        SmallDisk disk;
+        if (!disk.unavailable.isEmpty())
+            QSKIP(qPrintable(disk.unavailable));
         const QString path = disk.filePath("saved.txt");
         QVERIFY(writeFile(path, "the old file\n")); // its page leaves one of 4 KiB for the new one
         SessionRecord record;
@@ -309,7 +306,9 @@ private slots:
     // system's reason; the file keeps whole lines.
     void recordStopsOnFullDisk()
     {
-        MOUNT_SMALL_DISK(disk);
+        SmallDisk disk;
+        if (!disk.unavailable.isEmpty())
+            QSKIP(qPrintable(disk.unavailable));
         QVERIFY(writeFile(disk.filePath("filler"), QByteArray(4096, 'f'))); // one page left
         const QString path = disk.filePath("record.txt");
         QVERIFY(window->recordTo(path, nullptr));
