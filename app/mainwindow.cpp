@@ -7,12 +7,14 @@
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QShortcut>
+#include <QStandardPaths>
 
 // Shown as the last line of the About box.
 static const QString buildDate = QStringLiteral("2017.9.18");
@@ -70,6 +72,13 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->comboBoxCOM, &QComboBox::editTextChanged, this, &MainWindow::describeChosenPort);
     describeChosenPort();
     setUpLogPane();
+    record.onFileStopped([this](const QString &path, const QString &reason) {
+        appendLog(tr("The session record stopped: %1: %2").arg(path, reason));
+    });
+    const QString unusable = unusableSettings(settingsPath());
+    if (!unusable.isEmpty())
+        appendLog(tr("The settings file %1 was ignored and the choices made now are not saved in it: %2")
+                      .arg(settingsPath(), unusable));
     // The desktop's key for quitting; Ctrl+Q where it names none.
     const QKeySequence quit(QKeySequence::Quit);
     new QShortcut(quit.isEmpty() ? QKeySequence(QStringLiteral("Ctrl+Q")) : quit, this, this, &QWidget::close);
@@ -85,18 +94,49 @@ MainWindow::~MainWindow()
 
 namespace {
 const QString LocalEchoKey = QStringLiteral("localEcho");
+// The window's one setting takes a few bytes; QSettings would hold all of a larger file in memory.
+constexpr qint64 MaxSettingsBytes = qint64(64) * 1024;
+}
+
+QString MainWindow::settingsPath()
+{
+    // Where QSettings keeps the application's settings, named here so that the file can be
+    // checked before QSettings reads it.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/')
+        + QCoreApplication::organizationName() + QLatin1Char('/') + QCoreApplication::applicationName()
+        + QStringLiteral(".conf");
+}
+
+QString MainWindow::unusableSettings(const QString &path)
+{
+    // A pipe would block the start until someone writes to it.
+    QString special = SessionRecord::notRegularFile(path);
+    if (!special.isEmpty())
+        return special;
+    const QFileInfo file(path);
+    if (file.exists() && file.size() > MaxSettingsBytes)
+        return tr("it holds %1 bytes, more than the %2 a settings file may hold").arg(file.size()).arg(MaxSettingsBytes);
+    return QString();
 }
 
 void MainWindow::setLocalEcho(bool on)
 {
     localEchoAction->setChecked(on); // does nothing when it already is
     session.setLocalEcho(on, now());
-    QSettings().setValue(LocalEchoKey, on);
+    const QString path = settingsPath();
+    if (unusableSettings(path).isEmpty())
+        QSettings(path, QSettings::NativeFormat).setValue(LocalEchoKey, on);
 }
 
 bool MainWindow::rememberedLocalEcho()
 {
-    return QSettings().value(LocalEchoKey, false).toBool();
+    const QString path = settingsPath();
+    if (!unusableSettings(path).isEmpty())
+        return false;
+    // Only what setLocalEcho writes turns it on: QVariant::toBool would take any other text but
+    // "false" and "0", "nope" included, for true.
+    const QString value = QSettings(path, QSettings::NativeFormat).value(LocalEchoKey).toString();
+    return value == QLatin1String("true") || value == QLatin1String("1");
 }
 
 void MainWindow::About()

@@ -42,9 +42,17 @@ public:
     // Appends the session record to the file at path as it happens.
     bool recordTo(const QString &path, QString *error);
     // For adapters that echo what they send: the copy of each request that comes back right after
-    // it was written is dropped before the reply is read. The choice is remembered.
+    // it was written is dropped before the reply is read. The choice is remembered in the settings
+    // file, unless that file is ignored (see unusableSettings).
     void setLocalEcho(bool on);
+    // "true" or "1" in the settings file; anything else, or a file that is ignored, is off.
     static bool rememberedLocalEcho();
+    // The settings file: organization/application.conf in the user's configuration folder.
+    static QString settingsPath();
+    // Why the settings file at path is neither read nor written (the window logs it when it
+    // starts): it is not a regular file, or it is larger than any the window writes. Empty when
+    // it is fine or does not exist yet.
+    static QString unusableSettings(const QString &path);
 
 protected:
     void timerEvent(QTimerEvent *event) override;

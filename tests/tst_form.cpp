@@ -1,7 +1,7 @@
 // The main window as the operator first sees it: the withdrawn tabs and button, the start-up
 // state of every combo box and field, the auto-connections, the menus, the About box, the
-// embedded catalogue, captions that fit, the read-only log pane, the command line and tear-down
-// with an open port.
+// embedded catalogue, captions that fit, the read-only log pane, the command line, the settings
+// file read at start and tear-down with an open port.
 #include "captionfit.h"
 #include "commandline.h"
 #include "fonts.h"
@@ -13,6 +13,8 @@
 #include <QSerialPortInfo>
 #include <QtTest>
 #include <QtWidgets>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -74,6 +76,7 @@ class TestForm : public WindowFixture
 private slots:
     void initTestCase()
     {
+        QStandardPaths::setTestModeEnabled(true); // settings of this run only
         previousHandler = qInstallMessageHandler(collectUnmatchedSlots);
         // The catalogue is embedded uncompressed at :/ts/zh_CN.qm.
         QCOMPARE(QResource(QStringLiteral(":/ts/zh_CN.qm")).compressionAlgorithm(), QResource::NoCompression);
@@ -279,6 +282,58 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
         QVERIFY(!window.isVisible());
+    }
+
+    // Local echo starts on only for what the window writes for it; a settings file it cannot
+    // have written (larger than 64 KiB, or a pipe that would block the start) is neither read nor
+    // written, and the log pane says so.
+    void rememberedSettings_data()
+    {
+        QTest::addColumn<QByteArray>("contents"); // of the settings file; "<pipe>" makes it a pipe
+        QTest::addColumn<bool>("localEcho");
+        QTest::addColumn<QString>("ignoredBecause"); // empty when the file is read
+        const QByteArray on = "[General]\nlocalEcho=true\n;";
+        QTest::newRow("true") << on << true << "";
+        QTest::newRow("false") << QByteArray("[General]\nlocalEcho=false\n") << false << "";
+        QTest::newRow("1") << QByteArray("localEcho=1\n") << true << "";
+        QTest::newRow("0") << QByteArray("localEcho=0\n") << false << "";
+        QTest::newRow("not a truth value") << QByteArray("[General]\nlocalEcho=nope\n") << false << "";
+        QTest::newRow("empty") << QByteArray("[General]\nlocalEcho=\n") << false << "";
+        QTest::newRow("no such key") << QByteArray("[General]\nother=true\n") << false << "";
+        QTest::newRow("64 KiB") << on + QByteArray(65536 - on.size(), 'x') << true << "";
+        QTest::newRow("64 KiB and a byte") << on + QByteArray(65537 - on.size(), 'x') << false
+                                           << "it holds 65537 bytes, more than the 65536 a settings file may hold";
+        QTest::newRow("pipe") << QByteArray("<pipe>") << false << "it is a pipe (FIFO), not a regular file";
+    }
+    void rememberedSettings()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(bool, localEcho);
+        QFETCH(QString, ignoredBecause);
+        const QString path = MainWindow::settingsPath();
+        QFile::remove(path);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        if (contents == "<pipe>") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+        }
+        QCOMPARE(MainWindow::rememberedLocalEcho(), localEcho);
+        newWindow();
+        QCOMPARE(logLines(), ignoredBecause.isEmpty() ? QStringList()
+                                                      : QStringList{"The settings file " + path
+                                                                    + " was ignored and the choices made now are not saved in it: "
+                                                                    + ignoredBecause});
+        window->setLocalEcho(!localEcho);
+        if (ignoredBecause.isEmpty()) {
+            QCOMPARE(MainWindow::rememberedLocalEcho(), !localEcho); // the file read is the one written
+        } else {
+            QCOMPARE(MainWindow::rememberedLocalEcho(), false);
+            QCOMPARE(QFileInfo(path).size(), contents == "<pipe>" ? 0 : contents.size());
+        }
+        closeAll();
+        QFile::remove(path);
     }
 
     // The operator can select and copy the log, but not type into it.

@@ -1,12 +1,19 @@
 // The session record behind the log pane: what a short session on a pseudo-terminal leaves in
 // "Save log…" and "Save measurements…", and the file --record appends to, which must hold only
-// whole lines when the process is killed in the middle of a session.
+// whole lines when the process is killed in the middle of a session. Saving never puts a cut-off
+// file in place of the old one, nothing is written over a pipe or a device, and a full disk or a
+// flood of noise is reported or summed up instead.
 #include "sessionrecord.h"
 #include "testbytes.h"
 #include "windowfixture.h"
 
 #include <QtTest>
 #include <QtWidgets>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +52,43 @@ QStringList fileLines(const QString &path)
         return {};
     return QString::fromUtf8(file.readAll()).split('\n');
 }
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A file system of two 4 KiB pages on a folder of its own, for as long as the object lives: a
+// disk that fills up. Mounting it takes root, which the tests have in CI.
+class SmallDisk
+{
+public:
+    SmallDisk()
+    {
+        QProcess mount;
+        mount.setProcessChannelMode(QProcess::MergedChannels);
+        mount.start("mount", {"-t", "tmpfs", "-o", "size=8k", "tmpfs", folder.path()});
+        if (!mount.waitForFinished() || mount.exitStatus() != QProcess::NormalExit || mount.exitCode() != 0)
+            unavailable = "needs a small tmpfs, which cannot be mounted here (" + mount.errorString() + ": "
+                + QString::fromLocal8Bit(mount.readAll()).trimmed() + ")";
+    }
+    ~SmallDisk()
+    {
+        if (unavailable.isEmpty())
+            QProcess::execute("umount", {folder.path()});
+    }
+    QString filePath(const QString &name) const { return folder.filePath(name); }
+
+    QTemporaryDir folder;
+    QString unavailable; // why it could not be mounted
+};
 
 } // namespace
 
@@ -182,6 +226,160 @@ private slots:
         const QStringList lines = fileLines(path);
         QCOMPARE(lines.size(), SessionRecord::MaxEntries + 2); // the block, the lines, the end
         QVERIFY(lines.first().endsWith(hexText(flood).trimmed()));
+    }
+
+    // A save that runs out of disk space says so and leaves the old file as it was, with no
+    // temporary file beside it.
+    void fullDiskKeepsOldFile_data()
+    {
+        QTest::addColumn<bool>("log");
+        QTest::newRow("Save log") << true;
+        QTest::newRow("Save measurements") << false;
+    }
+    void fullDiskKeepsOldFile()
+    {
+        QFETCH(bool, log);
+        SmallDisk disk;
+        if (!disk.unavailable.isEmpty())
+            QSKIP(qPrintable(disk.unavailable));
+        const QString path = disk.filePath("saved.txt");
+        QVERIFY(writeFile(path, "the old file\n")); // its page leaves one of 4 KiB for the new one
+        SessionRecord record;
+        for (int i = 0; i < 200; ++i) { // more than 10 KB either way
+            record.shown(QString(40, 'x'));
+            record.measured(1, {12.3F, 45.6F, 789});
+        }
+        QString error;
+        QVERIFY(!(log ? record.saveLog(path, &error) : record.saveMeasurements(path, &error)));
+        QCOMPARE(error, QString("No space left on device"));
+        QCOMPARE(fileBytes(path), QByteArray("the old file\n"));
+        QCOMPARE(QDir(disk.folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"saved.txt"});
+    }
+
+    // A pipe or a device chosen to save in, or given to --record, is refused and left as it is:
+    // saving would put a regular file in its place, and opening a pipe waits for a reader.
+    void refusesWhatIsNotAFile_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("reason");
+        const QMap<QString, QString> kinds = {{"pipe", "it is a pipe (FIFO), not a regular file"},
+                                              {"device", "it is a device, not a regular file"}};
+        for (const QString &target : kinds.keys()) {
+            for (const char *operation : {"Save log", "Save measurements", "--record"}) {
+                const QString reason = kinds.value(target) + (operation == QString("--record") ? "" : "; it was left as it is");
+                QTest::addRow("%s, %s", qPrintable(target), operation) << target << QString(operation) << reason;
+            }
+        }
+    }
+    void refusesWhatIsNotAFile()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, operation);
+        QFETCH(QString, reason);
+        const QString path = dir.filePath(QString("%1 %2").arg(target, operation));
+        const QByteArray name = QFile::encodeName(path);
+        const mode_t type = target == "pipe" ? S_IFIFO : S_IFCHR;
+        // The device is the one /dev/null is, made here so that a fault replaces only this copy.
+        if (::mknod(name.constData(), type | 0600, target == "pipe" ? 0 : makedev(1, 3)) != 0)
+            QSKIP(qPrintable(QString("%1 cannot be made here: %2").arg(target, qt_error_string(errno))));
+        // A reader that keeps the opening of the pipe from waiting, so that a fault fails the test
+        // instead of hanging it.
+        const int reader = target == "pipe" ? ::open(name.constData(), O_RDONLY | O_NONBLOCK) : -1;
+        SessionRecord record;
+        record.shown("a line");
+        record.measured(0, {12.3F, 45.6F, 789});
+        QString error;
+        const bool done = operation == "Save log"  ? record.saveLog(path, &error)
+            : operation == "Save measurements"     ? record.saveMeasurements(path, &error)
+                                                   : record.appendTo(path, &error);
+        if (reader >= 0)
+            ::close(reader);
+        QVERIFY(!done);
+        QCOMPARE(error, reason);
+        struct stat status {};
+        QCOMPARE(::stat(name.constData(), &status), 0);
+        QCOMPARE(status.st_mode & S_IFMT, type);
+    }
+
+    // A record that runs out of disk space stops, and the log pane says so once, with the
+    // system's reason; the file keeps whole lines.
+    void recordStopsOnFullDisk()
+    {
+        SmallDisk disk;
+        if (!disk.unavailable.isEmpty())
+            QSKIP(qPrintable(disk.unavailable));
+        QVERIFY(writeFile(disk.filePath("filler"), QByteArray(4096, 'f'))); // one page left
+        const QString path = disk.filePath("record.txt");
+        QVERIFY(window->recordTo(path, nullptr));
+        const QString stopped = "The session record stopped: " + path + ": No space left on device";
+        for (int i = 0; i < 40 && !logLines().contains(stopped); ++i) {
+            QVERIFY(deliver(QByteArray(200, '\x55')));
+            tick();
+        }
+        QVERIFY(deliver(QByteArray(200, '\x55')));
+        tick();
+        QCOMPARE(logLines().filter("The session record stopped"), QStringList{stopped});
+        QStringList lines = fileLines(path);
+        QVERIFY(lines.size() > 2);
+        QCOMPARE(lines.takeLast(), QString());
+        for (const QString &line : qAsConst(lines))
+            QVERIFY2(RecordLine.match(line).hasMatch(), qPrintable(line));
+    }
+
+    // The file gets RecordedBytesPerSecond received bytes a second; blocks beyond are counted in
+    // one line at the next second (or when the record ends). Sent frames and the pane's lines are
+    // always written.
+    void recordBoundsFloods_data()
+    {
+        QTest::addColumn<QStringList>("events"); // "ms bytes" received, "ms log", "ms sent", "ms poll" (nothing received)
+        QTest::addColumn<QStringList>("file");   // "received" and the byte count, or the line as written
+        const QString unwritten = "received … %1, %2 bytes received, not written: line noise (more than 1,024 bytes a second)";
+        QTest::newRow("up to the allowance") << QStringList{"0 256", "10 256", "20 256", "999 256"}
+                                             << QStringList{"received 256", "received 256", "received 256", "received 256"};
+        QTest::newRow("beyond it") << QStringList{"0 1000", "10 25", "20 sent", "30 300", "900 log", "1000 log"}
+                                   << QStringList{"received 1000", "sent " + hexText(SleepRequest).trimmed(), "log a line",
+                                                  unwritten.arg("2 blocks", "325"), "log a line"};
+        QTest::newRow("a block larger than it") << QStringList{"0 4096", "999 poll", "1500 poll", "1600 1"}
+                                                << QStringList{unwritten.arg("1 block", "4,096"), "received 1"};
+        QTest::newRow("a new allowance each second") << QStringList{"0 1024", "1000 1024", "2999 1024"}
+                                                     << QStringList{"received 1024", "received 1024", "received 1024"};
+        QTest::newRow("counted when the record ends") << QStringList{"0 1024", "10 2"}
+                                                      << QStringList{"received 1024", unwritten.arg("1 block", "2")};
+    }
+    void recordBoundsFloods()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(QStringList, file);
+        const QString path = dir.filePath(QString("flood %1.txt").arg(QTest::currentDataTag()));
+        const QDateTime start = QDateTime::fromMSecsSinceEpoch(Q_INT64_C(1700000000000)); // a whole second
+        QDateTime now = start;
+        {
+            SessionRecord record;
+            record.setClock([&now] { return now; });
+            QVERIFY(record.appendTo(path, nullptr));
+            for (const QString &event : qAsConst(events)) {
+                const QString what = event.section(' ', 1);
+                now = start.addMSecs(event.section(' ', 0, 0).toInt());
+                if (what == "log")
+                    record.shown("a line");
+                else if (what == "sent")
+                    record.sent(SleepRequest);
+                else
+                    record.received(QByteArray(what == "poll" ? 0 : what.toInt(), '\x55'));
+            }
+        }
+        QStringList written;
+        for (const QString &line : fileLines(path)) {
+            const QRegularExpressionMatch match = RecordLine.match(line);
+            if (!match.hasMatch())
+                continue;
+            const QString kind = match.captured(2).trimmed();
+            const QString payload = match.captured(3);
+            const bool bytes = kind == "received" && !payload.startsWith("…");
+            written << kind + ' ' + (bytes ? QString::number(payload.split(' ').size()) : payload);
+        }
+        QCOMPARE(written, file);
     }
 
     // --record: a window in another process appends its record while it polls the device; killed
