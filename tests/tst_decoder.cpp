@@ -1,6 +1,6 @@
 // Reply decoding without a window: the framer that cuts the received stream into checked frames,
-// the matching of replies to the queries in order, the value decoders, write echoes, the native
-// identity texts and the baud-rate probe.
+// the reply each request expects, the value decoders, write echoes, the native identity texts and
+// the probe's answer. How a session matches replies to queries over time is tst_session's.
 #include "baudprobe.h"
 #include "framer.h"
 #include "localecho.h"
@@ -14,7 +14,6 @@
 
 namespace {
 
-using Query = PendingReplies::Query;
 using Chunk = QPair<int, QByteArray>; // arrival time in ms, bytes
 
 // One line per event: "frame <kind> <hex>" for a frame, the operator's note for the rest.
@@ -179,83 +178,12 @@ private slots:
         QCOMPARE(Framing::frameLength(start), length);
     }
 
-    // Replies go to the oldest sent query that expects their byte count, and to that one only.
-    void matchesInOrder()
+    void replyKey()
     {
-        PendingReplies pending;
-        auto send = [&pending](Query query, const char *request, qint64 at) {
-            const bool now = pending.add(query, withCrc(request));
-            if (now)
-                pending.markLastSent(at);
-            return now;
-        };
-        QVERIFY(send(Query::pendingSensorData, "00 03 00 B4 00 04", 0));
-        QVERIFY(send(Query::pendingTempHumi, "00 03 00 A8 00 01", 10));
-        QVERIFY(send(Query::pendingCalibration, "00 03 01 C5 00 02", 20));
-        QCOMPARE(PendingReplies::replyKey(Device), PendingReplies::NativeKey + 0xA6);
         QCOMPARE(PendingReplies::replyKey(withCrc("00 03 00 C9 00 04")), 8);
         QCOMPARE(PendingReplies::replyKey(withCrc("AA 03 00 C9 00 04")), 8); // a read from address AA is no native frame
+        QCOMPARE(PendingReplies::replyKey(Device), PendingReplies::NativeKey + 0xA6);
         QCOMPARE(PendingReplies::replyKey(withCrc("00 06 00 A2 00 00")), -1);
-
-        // Pressed twice: the second waits until the first has ended, then goes out.
-        QVERIFY(!send(Query::pendingModbusAddr, "00 03 00 00 00 01", 40));
-        QVERIFY(!send(Query::pendingTempHumi, "00 03 00 A8 00 01", 50));
-        QVERIFY(!send(Query::pendingTempHumi, "00 03 00 A8 00 01", 55)); // already waiting: not queued again
-        QCOMPARE(pending.count(Query::pendingTempHumi), 2);
-        QVERIFY(pending.releasable(60).isEmpty());
-
-        QCOMPARE(pending.take(4)->query, Query::pendingCalibration);
-        QCOMPARE(pending.take(2)->query, Query::pendingTempHumi);
-        QVERIFY(!pending.take(2)); // the next two-byte query has not been sent yet
-        QCOMPARE(pending.take(8)->unitIndex, 0);
-        QVERIFY(!pending.take(38)); // a reply nobody asked for
-
-        const QList<PendingReplies::Outstanding> released = pending.releasable(400);
-        QCOMPARE(released.size(), 1);
-        QCOMPARE(released.first().query, Query::pendingModbusAddr);
-        QCOMPARE(released.first().request, withCrc("00 03 00 00 00 01"));
-        QCOMPARE(pending.take(2)->query, Query::pendingModbusAddr);
-        QCOMPARE(pending.releasable(500).first().query, Query::pendingTempHumi);
-    }
-
-    // A lost reply ends its query at the deadline; the next query's reply goes to the next query.
-    void lostReplyCausesNoCrossTalk()
-    {
-        PendingReplies pending;
-        QVERIFY(pending.add(Query::pendingTempHumi, withCrc("00 03 00 A8 00 01")));
-        pending.markLastSent(0);
-        QVERIFY(!pending.add(Query::pendingModbusAddr, withCrc("00 03 00 00 00 01")));
-        QVERIFY(pending.add(Query::pendingSensorData, withCrc("00 03 00 B4 00 04"), 3));
-        pending.markLastSent(100);
-
-        QVERIFY(pending.expire(999).isEmpty());
-        const QList<PendingReplies::Outstanding> expired = pending.expire(1000);
-        QCOMPARE(expired.size(), 1);
-        QCOMPARE(expired.first().query, Query::pendingTempHumi);
-        QCOMPARE(pending.releasable(1000).first().query, Query::pendingModbusAddr);
-        QCOMPARE(pending.take(2)->query, Query::pendingModbusAddr);
-        // An exception to a read ends the oldest sent read query.
-        QCOMPARE(pending.takeOldestRead()->unitIndex, 3);
-        QVERIFY(pending.queries.isEmpty());
-    }
-
-    // The probe's request is the only two-byte query while it runs, and its walk, not the
-    // deadline, ends it.
-    void probeHoldsItsSlot()
-    {
-        PendingReplies pending;
-        QVERIFY(pending.add(Query::pendingBaudrate, withCrc("00 03 00 00 00 01")));
-        pending.markLastSent(0);
-        QVERIFY(!pending.add(Query::pendingTempHumi, withCrc("00 03 00 A8 00 01")));
-        QCOMPARE(pending.oldestFor(2)->query, Query::pendingBaudrate);
-        QVERIFY(!pending.oldestFor(8));
-        QVERIFY(pending.expire(5000).isEmpty());
-        pending.restartProbe(900);
-        QVERIFY(pending.releasable(5000).isEmpty());
-        QVERIFY(!pending.takeOldestRead()); // an exception to another read never ends the probe
-        pending.removeProbe();
-        QCOMPARE(pending.releasable(5000).first().query, Query::pendingTempHumi);
-        QCOMPARE(pending.takeOldestRead()->query, Query::pendingTempHumi);
     }
 
     void values()
@@ -327,24 +255,6 @@ private slots:
         QCOMPARE(deviceIdText(Device.left(10)), QStringLiteral("1234-0000")); // what a frame lacks reads as 0
     }
 
-    void probeScan()
-    {
-        PendingReplies pending;
-        pending.baudScanTicks = 2; // left over from an earlier probe: the first rate still gets three polls
-        BaudProbe::start(pending);
-        QCOMPARE(BaudProbe::rateForStep(pending.pendingBaudrate), BaudProbe::StartRate);
-
-        QStringList steps; // "tick:rate:debug" for each change of rate, "end" where it gives up
-        for (int tick = 1; tick <= 15; ++tick) {
-            const BaudProbe::ScanStep step = BaudProbe::scanStep(pending);
-            if (step.changeRate)
-                steps << QString("%1:%2:%3%4").arg(tick).arg(step.rate).arg(step.debugStep).arg(step.ended ? ":end" : "");
-        }
-        QCOMPARE(steps, QStringList({"3:9600:2", "6:4800:3", "9:2400:4", "12:9600:5:end"}));
-        QCOMPARE(int(pending.pendingBaudrate), 0);
-        QCOMPARE(pending.baudScanTicks, quint32(0)); // an idle probe counts no ticks
-    }
-
     void probeAnswer()
     {
         QVERIFY(BaudProbe::isAnswer(hex("05 03 02 00 05 89 87")));
@@ -353,14 +263,9 @@ private slots:
         QVERIFY(!BaudProbe::isAnswer(hex("05 03 04 00 05 00 00"))); // byte count 4
         QVERIFY(!BaudProbe::isAnswer(hex("01 03 02")));             // cut short before its data
 
-        PendingReplies pending;
-        pending.pendingBaudrate = 3;
-        pending.baudScanTicks = 2; // the next scan step would change the rate
-        const quint8 answered = BaudProbe::acceptAnswer(pending);
-        QCOMPARE(QString::fromLatin1(BaudProbe::answerMessage(answered)), QStringLiteral("Baudrate is 4800 !"));
-        for (int tick = 0; tick < 6; ++tick)
-            QVERIFY(!BaudProbe::scanStep(pending).changeRate);
+        QCOMPARE(QString::fromLatin1(BaudProbe::answerMessage(3)), QStringLiteral("Baudrate is 4800 !"));
     }
+
     // What reaches the framer when the request went out and these chunks came back.
     void localEcho_data()
     {
