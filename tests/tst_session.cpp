@@ -170,8 +170,8 @@ private slots:
         row("a reply in the tick of its deadline", {"query 0 temp", "poll 1000 t"}, {"> temp", "#1 t"});
         row("a reply after its deadline", {"query 0 temp", "advance 999", "advance 1000", "poll 1001 t", "next"},
             {"> temp", "#1 none", "ignored t", "next -1"});
-        row("unasked replies", {"poll 300 t sleep dev", "query 400 info", "poll 700 dev m"},
-            {"ignored t", "echo sleep", "native a6", "> info", "native a6", "#1 dev", "ignored m"});
+        row("unasked replies", {"poll 300 t sleep dev", "query 400 info", "poll 700 m dev"},
+            {"ignored t", "echo sleep", "native a6", "> info", "ignored m", "native a6", "#1 dev"});
         row("an exception ends the oldest read", {"query 0 temp", "query 0 sensor", "query 0 sleep", "poll 300 x xw m x xw sleep"},
             {"> temp", "> sensor", "> sleep", "refused read 2 #1", "refused write 2 #3", "#2 m", Measured, "refused read 2",
              "refused write 2", "echo sleep"});
@@ -200,6 +200,8 @@ private slots:
             walk + QStringList{"ignored a1", "found 4800 at 3 by a5"});
         row("the probe waits behind a read of its size", {"query 0 temp", "probe 10", "poll 300 t", "poll 600 a5"},
             {"> temp", "#1 t", "rate 19200", "> addr", "found 19200 at 1 by a5"});
+        row("the probe answered before another read", {"query 0 sensor", "probe 0", "poll 300 a5 m"},
+            {"> sensor", "rate 19200", "> addr", "found 19200 at 1 by a5", "#1 m", Measured});
         row("the probe pressed again", {"probe 0", "ticks 300 3 300", "probe 1000", "ticks 1300 2 300"}, walk.mid(0, 5) + walk.mid(0, 2));
         row("the probe held by time", {"hold 0 500 2", "probe 0", "next", "advance 499", "advance 500", "advance 1000"},
             {"rate 19200", "> addr", "next 500", "> addr", "step 2 9600", "rate 9600", "> addr"});
