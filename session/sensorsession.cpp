@@ -326,8 +326,13 @@ void SensorSession::expire(qint64 nowMs)
 
 void SensorSession::release(qint64 nowMs)
 {
-    for (const quint64 ticket : m_pending.releasable())
-        writeQuery(ticket, nowMs);
+    // A query whose write failed is forgotten, so one that waited behind it may go out now: it is
+    // not left for a later advance() that no deadline asks for.
+    for (bool freed = true; freed;) {
+        freed = false;
+        for (const quint64 ticket : m_pending.releasable())
+            freed = !writeQuery(ticket, nowMs) || freed;
+    }
 }
 
 SensorSession::Reply SensorSession::replyOf(const PendingReplies::Outstanding &query, const QByteArray &frame)

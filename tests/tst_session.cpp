@@ -211,6 +211,8 @@ private slots:
         // Writes that fail: the query never went out, so it neither waits nor blocks another.
         row("a released query not written", {"query 0 temp", "query 10 addr", "refuse", "advance 1000", "accept", "query 1100 self", "poll 1400 t"},
             {"> temp", "#1 none", "not sent", "> self", "#3 t"});
+        row("queries waiting behind one not written", {"query 0 temp", "query 10 addr", "query 20 self", "refuse", "advance 1000", "next", "accept", "advance 1300"},
+            {"> temp", "#1 none", "not sent", "not sent", "next -1"});
         row("a query not written", {"refuse", "query 0 temp", "accept", "query 10 temp", "poll 300 t"}, {"not sent", "no ticket", "> temp", "#2 t"});
         row("the probe not written", {"refuse", "probe 0", "ticks 300 6 300", "accept", "query 2000 addr"},
             {"rate 19200", "not sent", "rate 9600", "> addr"});
