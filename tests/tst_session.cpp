@@ -16,8 +16,9 @@ const QByteArray T = withCrc("01 03 02 17 2D");
 const QList<QPair<QString, QByteArray>> Frames = {
     {"sensor", withCrc("00 03 00 B4 00 04")}, {"temp", withCrc("00 03 00 A8 00 01")}, {"self", withCrc("00 03 00 A7 00 01")},
     {"addr", withCrc("00 03 00 00 00 01")}, // the probe's request too
-    {"info", nativeFrame(0xA6, 2, {})}, {"sleep", withCrc("00 06 00 A2 00 00")}, // a write, and its echo
-    {"raw", hex("01 2B 0E")},                                                    // of no known kind: takes any frame
+    {"info", nativeFrame(0xA6, 2, {})}, {"wake", withCrc("00 06 00 A2 00 01")}, // a write, and its echo
+    {"raw", hex("01 2B 0E")},                                                   // of no known kind: takes any frame
+    {"aa", withCrc("AA 03 00 A8 00 01")}, {"taa", withCrc("AA 03 02 17 2D")},  // a read to address AA, its reply
     {"m", hex("01 03 08 00 7B 01 C8 03 15 00 00 AF 51")}, {"t", T}, {"bad", T.left(6) + char(T.at(6) ^ 1)},
     {"t0", withCrc("00 03 02 17 2D")}, // from address 0: starts as a read request does
     {"a5", withCrc("05 03 02 00 05")}, // the address register of device 5: the probe's answer
@@ -26,7 +27,8 @@ const QList<QPair<QString, QByteArray>> Frames = {
     {"noise", QByteArray(5000, '\x55')}};
 const QHash<QString, Query> Queries = {{"sensor", Query::pendingSensorData}, {"temp", Query::pendingTempHumi},
                                        {"self", Query::pendingSelfCheck}, {"addr", Query::pendingModbusAddr},
-                                       {"info", Query::pendingDeviceInfo}, {"sleep", Query::request}, {"raw", Query::request}};
+                                       {"info", Query::pendingDeviceInfo}, {"wake", Query::request}, {"raw", Query::request},
+                                       {"aa", Query::pendingTempHumi}};
 
 QString nameOf(const QByteArray &bytes)
 {
@@ -117,8 +119,8 @@ struct Bench {
             log << who + "no ticket";
         else if (verb == "later")
             s.queryLater(Queries.value(w.at(2)), bytesOf({w.at(2)}), at, w.at(3).toLongLong());
-        else if (verb == "send")
-            s.send(bytesOf({w.at(2)}));
+        else if (verb == "send" && !s.send(bytesOf({w.at(2)})))
+            log << who + "not written";
         else if (verb == "probe")
             s.startProbe(at);
         else if (verb == "poll")
@@ -170,43 +172,48 @@ private slots:
         row("a reply in the tick of its deadline", {"query 0 temp", "poll 1000 t"}, {"> temp", "#1 t"});
         row("a reply after its deadline", {"query 0 temp", "advance 999", "advance 1000", "poll 1001 t", "next"},
             {"> temp", "#1 none", "ignored t", "next -1"});
-        row("unasked replies", {"poll 300 t sleep dev", "query 400 info", "poll 700 m dev"},
-            {"ignored t", "echo sleep", "native a6", "> info", "ignored m", "native a6", "#1 dev"});
-        row("an exception ends the oldest read", {"query 0 temp", "query 0 sensor", "query 0 sleep", "poll 300 x xw m x xw sleep"},
-            {"> temp", "> sensor", "> sleep", "refused read 2 #1", "refused write 2 #3", "#2 m", Measured, "refused read 2",
-             "refused write 2", "echo sleep"});
-        row("a request of no known kind takes any frame", {"query 0 raw", "poll 300 x", "send 0 sleep", "poll 600 sleep"},
-            {"> raw", "#1 x", "> sleep", "echo sleep"});
+        row("unasked replies", {"poll 300 t wake dev", "query 400 info", "poll 700 m dev"},
+            {"ignored t", "echo wake", "native a6", "> info", "ignored m", "native a6", "#1 dev"});
+        row("an exception ends the oldest read", {"query 0 temp", "query 0 sensor", "query 0 wake", "poll 300 x xw m x xw wake"},
+            {"> temp", "> sensor", "> wake", "refused read 2 #1", "refused write 2 #3", "#2 m", Measured, "refused read 2",
+             "refused write 2", "echo wake"});
+        row("a request of no known kind takes any frame", {"query 0 raw", "poll 300 x", "send 0 wake", "poll 600 wake"},
+            {"> raw", "#1 x", "> wake", "echo wake"});
+        row("a read to address AA", {"query 0 aa", "poll 300 t taa"}, {"> aa", "ignored t", "#1 taa"});
         row("a query written later", {"later 0 sensor 500", "next", "advance 499", "advance 500", "next"},
             {"wake 500", "next 500", "> sensor", "next 1500"});
         row("the earliest deadline", {"query 0 temp", "poll 300 m<3", "next", "advance 1000", "poll 1100 m>3 m<3", "next", "advance 2099", "advance 2100"},
             {"> temp", "next 1000", "#1 none", "ignored m", "next 2100", "incomplete"});
+        row("as much as one read takes", {"query 0 temp", "poll 300 noise<4089 t"}, {"> temp", "dropped", "#1 t"});
         row("more than one read takes", {"query 0 temp", "poll 300 t<3", "poll 600 noise t"}, {"> temp", "dropped 914", "dropped", "#1 t"});
 
         row("retries", {"retries 2", "query 0 temp", "advance 1000", "advance 1999", "advance 2000", "advance 3000", "query 3000 self", "advance 3999"},
             {"> temp", "> temp", "> temp", "#1 none x3", "> self"});
         row("a retry answered", {"retries 1", "query 0 temp", "advance 1000", "poll 1300 t"}, {"> temp", "> temp", "#1 t x2"});
-        row("a damaged reply asked for again at once", {"retries 1", "query 0 temp", "poll 300 bad", "poll 600 bad", "advance 1600"},
-            {"> temp", "bad check", "> temp", "bad check", "#1 none x2"});
+        row("a damaged reply asked for again at once", {"retries 1", "query 0 temp", "poll 200 noise<2", "poll 300 bad", "poll 600 bad", "poll 900 bad", "advance 1600"},
+            {"> temp", "dropped", "dropped", "bad check", "> temp", "bad check", "#1 none x2"}); // junk, then junk and a bad frame
+        row("a damaged reply behind the probe", {"retries 1", "probe 0", "query 10 sensor", "poll 300 bad"},
+            {"rate 19200", "> addr", "> sensor", "bad check", "> sensor"});
         row("a retry not written", {"retries 1", "query 0 temp", "refuse", "advance 1000"}, {"> temp", "not sent", "#1 none"});
 
         // The probe holds each rate for three polls and ends back at 9600; its own walk, not the
         // answer time-out, decides how long it waits.
         const QStringList walk = {"rate 19200", "> addr", "step 2 9600", "rate 9600", "> addr", "step 3 4800", "rate 4800", "> addr"};
-        row("the probe's walk", {"probe 0", "next", "ticks 400 12 400", "advance 9000"},
+        row("the probe's walk", {"probe 0", "next", "ticks 400 15 400", "advance 9000"},
             walk.mid(0, 2) + QStringList{"next -1"} + walk.mid(2)
                 + QStringList{"step 4 2400", "rate 2400", "> addr", "step 5 9600", "rate 9600", "gave up 9600"});
-        row("the probe answered at 4800", {"probe 0", "ticks 300 6 300", "poll 2100 a1 a5", "ticks 2400 6 300"},
-            walk + QStringList{"ignored a1", "found 4800 at 3 by a5"});
+        row("the probe answered at 4800", {"probe 0", "query 100 sensor", "ticks 300 6 300", "poll 2100 a1 a5", "ticks 2400 6 300"},
+            walk.mid(0, 2) + QStringList{"> sensor"} + walk.mid(2, 3) + QStringList{"#2 none"} + walk.mid(5)
+                + QStringList{"ignored a1", "found 4800 at 3 by a5"});
         row("the probe waits behind a read of its size", {"query 0 temp", "probe 10", "poll 300 t", "poll 600 a5"},
             {"> temp", "#1 t", "rate 19200", "> addr", "found 19200 at 1 by a5"});
         row("the probe answered before another read", {"query 0 sensor", "probe 0", "poll 300 a5 m"},
             {"> sensor", "rate 19200", "> addr", "found 19200 at 1 by a5", "#1 m", Measured});
         row("the probe pressed again", {"probe 0", "ticks 300 3 300", "probe 1000", "ticks 1300 2 300"}, walk.mid(0, 5) + walk.mid(0, 2));
-        row("the probe held by time", {"hold 0 500 2", "probe 0", "next", "advance 499", "advance 500", "advance 1000"},
-            {"rate 19200", "> addr", "next 500", "> addr", "step 2 9600", "rate 9600", "> addr"});
-        row("the line closed", {"query 0 temp", "probe 0", "poll 300 t", "close", "ticks 600 6 300", "query 3000 temp"},
-            {"> temp", "#1 t", "rate 19200", "> addr", "probe stopped", "not sent", "no ticket"});
+        row("the probe held by time", {"hold 0 500 2", "probe 0", "next", "advance 499", "advance 500", "advance 1000", "advance 1500", "advance 2000"},
+            {"rate 19200", "> addr", "next 500", "> addr", "step 2 9600", "rate 9600", "> addr", "> addr", "step 3 4800", "rate 4800", "> addr"});
+        row("the line closed", {"query 0 temp", "probe 0", "poll 300 t", "close", "ticks 600 6 300", "query 3000 temp", "send 3000 wake"},
+            {"> temp", "#1 t", "rate 19200", "> addr", "probe stopped", "not sent", "no ticket", "not sent", "not written"});
 
         // Writes that fail: the query never went out, so it neither waits nor blocks another.
         row("a released query not written", {"query 0 temp", "query 10 addr", "refuse", "advance 1000", "accept", "query 1100 self", "poll 1400 t"},
@@ -216,8 +223,8 @@ private slots:
         row("a query not written", {"refuse", "query 0 temp", "accept", "query 10 temp", "poll 300 t"}, {"not sent", "no ticket", "> temp", "#2 t"});
         row("the probe not written", {"refuse", "probe 0", "ticks 300 6 300", "accept", "query 2000 addr"},
             {"rate 19200", "not sent", "rate 9600", "> addr"});
-        row("the probe released and not written", {"query 0 temp", "probe 10", "refuse", "poll 300 t", "ticks 600 6 300"},
-            {"> temp", "#1 t", "rate 19200", "not sent", "rate 9600"});
+        row("the probe released and not written", {"query 0 temp", "probe 10", "query 20 addr", "refuse", "poll 300 t", "next", "ticks 600 6 300"},
+            {"> temp", "#1 t", "rate 19200", "not sent", "rate 9600", "not sent", "next -1"});
 
         // With local echo the copy of each request is dropped; switching hands the bytes held on.
         row("local echo", {"echo 0 on", "query 0 temp", "poll 300 temp t"}, {"> temp", "#1 t"});
