@@ -92,7 +92,9 @@ struct Bench {
                     + (r.hasQuery ? QStringLiteral(" #%1").arg(r.query.ticket) : QString()));
             });
             QObject::connect(s, &SensorSession::nativeReply, [put](quint8 id) { put("native " + QString::number(id, 16)); });
-            QObject::connect(s, &SensorSession::probeStepped, [put](quint8 step, qint32 rate) { put(QStringLiteral("step %1 %2").arg(step).arg(rate)); });
+            QObject::connect(s, &SensorSession::probeStepped, [put](quint8 step, qint32 rate) {
+                put(QStringLiteral("step %1 %2").arg(step).arg(rate));
+            });
             QObject::connect(s, &SensorSession::probeAnswered, [put](qint32 rate, quint8 step, const QByteArray &f) {
                 put(QStringLiteral("found %1 at %2 by %3").arg(rate).arg(step).arg(nameOf(f)));
             });
@@ -166,7 +168,8 @@ private slots:
         }
 
         // A reply goes to the oldest query that expects its size; one of the same size waits its turn.
-        row("equal sizes take turns", {"query 0 temp", "query 10 addr", "query 20 addr", "query 30 sensor", "advance 100", "poll 300 m t", "poll 600 a5"},
+        row("equal sizes take turns",
+            {"query 0 temp", "query 10 addr", "query 20 addr", "query 30 sensor", "advance 100", "poll 300 m t", "poll 600 a5"},
             {"> temp", "no ticket", "> sensor", "#3 m", Measured, "#1 t", "> addr", "#2 a5"});
         row("a reply before its deadline", {"query 0 temp", "next", "advance 999", "poll 999 t", "advance 5000"}, {"> temp", "next 1000", "#1 t"});
         row("a reply in the tick of its deadline", {"query 0 temp", "poll 1000 t"}, {"> temp", "#1 t"});
@@ -182,15 +185,18 @@ private slots:
         row("a read to address AA", {"query 0 aa", "poll 300 t taa"}, {"> aa", "ignored t", "#1 taa"});
         row("a query written later", {"later 0 sensor 500", "next", "advance 499", "advance 500", "next"},
             {"wake 500", "next 500", "> sensor", "next 1500"});
-        row("the earliest deadline", {"query 0 temp", "poll 300 m<3", "next", "advance 1000", "poll 1100 m>3 m<3", "next", "advance 2099", "advance 2100"},
+        row("the earliest deadline",
+            {"query 0 temp", "poll 300 m<3", "next", "advance 1000", "poll 1100 m>3 m<3", "next", "advance 2099", "advance 2100"},
             {"> temp", "next 1000", "#1 none", "ignored m", "next 2100", "incomplete"});
         row("as much as one read takes", {"query 0 temp", "poll 300 noise<4089 t"}, {"> temp", "dropped", "#1 t"});
         row("more than one read takes", {"query 0 temp", "poll 300 t<3", "poll 600 noise t"}, {"> temp", "dropped 914", "dropped", "#1 t"});
 
-        row("retries", {"retries 2", "query 0 temp", "advance 1000", "advance 1999", "advance 2000", "advance 3000", "query 3000 self", "advance 3999"},
+        row("retries",
+            {"retries 2", "query 0 temp", "advance 1000", "advance 1999", "advance 2000", "advance 3000", "query 3000 self", "advance 3999"},
             {"> temp", "> temp", "> temp", "#1 none x3", "> self"});
         row("a retry answered", {"retries 1", "query 0 temp", "advance 1000", "poll 1300 t"}, {"> temp", "> temp", "#1 t x2"});
-        row("a damaged reply asked for again at once", {"retries 1", "query 0 temp", "poll 200 noise<2", "poll 300 bad", "poll 600 bad", "poll 900 bad", "advance 1600"},
+        row("a damaged reply asked for again at once",
+            {"retries 1", "query 0 temp", "poll 200 noise<2", "poll 300 bad", "poll 600 bad", "poll 900 bad", "advance 1600"},
             {"> temp", "dropped", "dropped", "bad check", "> temp", "bad check", "#1 none x2"}); // junk, then junk and a bad frame
         row("a damaged reply behind the probe", {"retries 1", "probe 0", "query 10 sensor", "poll 300 bad"},
             {"rate 19200", "> addr", "> sensor", "bad check", "> sensor"});
@@ -210,7 +216,8 @@ private slots:
         row("the probe answered before another read", {"query 0 sensor", "probe 0", "poll 300 a5 m"},
             {"> sensor", "rate 19200", "> addr", "found 19200 at 1 by a5", "#1 m", Measured});
         row("the probe pressed again", {"probe 0", "ticks 300 3 300", "probe 1000", "ticks 1300 2 300"}, walk.mid(0, 5) + walk.mid(0, 2));
-        row("the probe held by time", {"hold 0 500 2", "probe 0", "next", "advance 499", "advance 500", "advance 1000", "advance 1500", "advance 2000"},
+        row("the probe held by time",
+            {"hold 0 500 2", "probe 0", "next", "advance 499", "advance 500", "advance 1000", "advance 1500", "advance 2000"},
             {"rate 19200", "> addr", "next 500", "> addr", "step 2 9600", "rate 9600", "> addr", "> addr", "step 3 4800", "rate 4800", "> addr"});
         row("the line closed", {"query 0 temp", "probe 0", "poll 300 t", "close", "ticks 600 6 300", "query 3000 temp", "send 3000 wake"},
             {"> temp", "#1 t", "rate 19200", "> addr", "probe stopped", "not sent", "no ticket", "not sent", "not written"});
@@ -218,7 +225,8 @@ private slots:
         // Writes that fail: the query never went out, so it neither waits nor blocks another.
         row("a released query not written", {"query 0 temp", "query 10 addr", "refuse", "advance 1000", "accept", "query 1100 self", "poll 1400 t"},
             {"> temp", "#1 none", "not sent", "> self", "#3 t"});
-        row("queries waiting behind one not written", {"query 0 temp", "query 10 addr", "query 20 self", "refuse", "advance 1000", "next", "accept", "advance 1300"},
+        row("queries waiting behind one not written",
+            {"query 0 temp", "query 10 addr", "query 20 self", "refuse", "advance 1000", "next", "accept", "advance 1300"},
             {"> temp", "#1 none", "not sent", "not sent", "next -1"});
         row("a query not written", {"refuse", "query 0 temp", "accept", "query 10 temp", "poll 300 t"}, {"not sent", "no ticket", "> temp", "#2 t"});
         row("the probe not written", {"refuse", "probe 0", "ticks 300 6 300", "accept", "query 2000 addr"},
