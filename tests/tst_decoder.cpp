@@ -264,6 +264,8 @@ private slots:
         QVERIFY(!BaudProbe::isAnswer(hex("01 03 02")));             // cut short before its data
 
         QCOMPARE(QString::fromLatin1(BaudProbe::answerMessage(3)), QStringLiteral("Baudrate is 4800 !"));
+        QCOMPARE(QString::fromLatin1(BaudProbe::answerMessage(4)), QStringLiteral("Baudrate is 2400 !"));
+        QVERIFY(!BaudProbe::answerMessage(5)); // back at 9600 after no answer: nothing to announce
     }
 
     // What reaches the framer when the request went out and these chunks came back.

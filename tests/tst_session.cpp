@@ -205,8 +205,8 @@ private slots:
         // The probe holds each rate for three polls and ends back at 9600; its own walk, not the
         // answer time-out, decides how long it waits.
         const QStringList walk = {"rate 19200", "> addr", "step 2 9600", "rate 9600", "> addr", "step 3 4800", "rate 4800", "> addr"};
-        row("the probe's walk", {"probe 0", "next", "ticks 400 15 400", "advance 9000"},
-            walk.mid(0, 2) + QStringList{"next -1"} + walk.mid(2)
+        row("the probe's walk", {"probe 0", "next", "ticks 400 5 400", "next", "ticks 2400 10 400", "advance 9000"},
+            walk.mid(0, 2) + QStringList{"next -1"} + walk.mid(2, 3) + QStringList{"next -1"} + walk.mid(5)
                 + QStringList{"step 4 2400", "rate 2400", "> addr", "step 5 9600", "rate 9600", "gave up 9600"});
         row("the probe answered at 4800", {"probe 0", "query 100 sensor", "ticks 300 6 300", "poll 2100 a1 a5", "ticks 2400 6 300"},
             walk.mid(0, 2) + QStringList{"> sensor"} + walk.mid(2, 3) + QStringList{"#2 none"} + walk.mid(5)
@@ -217,8 +217,8 @@ private slots:
             {"> sensor", "rate 19200", "> addr", "found 19200 at 1 by a5", "#1 m", Measured});
         row("the probe pressed again", {"probe 0", "ticks 300 3 300", "probe 1000", "ticks 1300 2 300"}, walk.mid(0, 5) + walk.mid(0, 2));
         row("the probe held by time",
-            {"hold 0 500 2", "probe 0", "next", "advance 499", "advance 500", "advance 1000", "advance 1500", "advance 2000"},
-            {"rate 19200", "> addr", "next 500", "> addr", "step 2 9600", "rate 9600", "> addr", "> addr", "step 3 4800", "rate 4800", "> addr"});
+            {"hold 0 500 2", "probe 100", "next", "advance 599", "advance 600", "advance 1100", "advance 1600", "advance 2100"},
+            {"rate 19200", "> addr", "next 600", "> addr", "step 2 9600", "rate 9600", "> addr", "> addr", "step 3 4800", "rate 4800", "> addr"});
         row("the line closed", {"query 0 temp", "probe 0", "poll 300 t", "close", "ticks 600 6 300", "query 3000 temp", "send 3000 wake"},
             {"> temp", "#1 t", "rate 19200", "> addr", "probe stopped", "not sent", "no ticket", "not sent", "not written"});
 
