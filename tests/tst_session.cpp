@@ -19,6 +19,7 @@ const QList<QPair<QString, QByteArray>> Frames = {
     {"info", nativeFrame(0xA6, 2, {})}, {"wake", withCrc("00 06 00 A2 00 01")}, // a write, and its echo
     {"raw", hex("01 2B 0E")},                                                   // of no known kind: takes any frame
     {"aa", withCrc("AA 03 00 A8 00 01")}, {"taa", withCrc("AA 03 02 17 2D")},  // a read to address AA, its reply
+    {"r125", withCrc("00 03 00 00 00 7D")}, {"big", withCrc(hex("01 03 FA") + QByteArray(250, 0))}, // as much as a reply holds
     {"m", hex("01 03 08 00 7B 01 C8 03 15 00 00 AF 51")}, {"t", T}, {"bad", T.left(6) + char(T.at(6) ^ 1)},
     {"t0", withCrc("00 03 02 17 2D")}, // from address 0: starts as a read request does
     {"a5", withCrc("05 03 02 00 05")}, // the address register of device 5: the probe's answer
@@ -28,7 +29,7 @@ const QList<QPair<QString, QByteArray>> Frames = {
 const QHash<QString, Query> Queries = {{"sensor", Query::pendingSensorData}, {"temp", Query::pendingTempHumi},
                                        {"self", Query::pendingSelfCheck}, {"addr", Query::pendingModbusAddr},
                                        {"info", Query::pendingDeviceInfo}, {"wake", Query::request}, {"raw", Query::request},
-                                       {"aa", Query::pendingTempHumi}};
+                                       {"aa", Query::pendingTempHumi}, {"r125", Query::request}};
 
 QString nameOf(const QByteArray &bytes)
 {
@@ -183,8 +184,9 @@ private slots:
         row("a request of no known kind takes any frame", {"query 0 raw", "poll 300 x", "send 0 wake", "poll 600 wake"},
             {"> raw", "#1 x", "> wake", "echo wake"});
         row("a read to address AA", {"query 0 aa", "poll 300 t taa"}, {"> aa", "ignored t", "#1 taa"});
-        row("a query written later", {"later 0 sensor 500", "next", "advance 499", "advance 500", "next"},
-            {"wake 500", "next 500", "> sensor", "next 1500"});
+        row("a read of 125 registers", {"query 0 r125", "poll 300 big"}, {"> r125", "#1 big"});
+        row("queries written later", {"later 0 temp 0", "later 0 sensor 500", "next", "advance 0", "next", "advance 499", "advance 500", "next"},
+            {"wake 0", "wake 500", "next 0", "> temp", "next 500", "> sensor", "next 1000"});
         row("the earliest deadline",
             {"query 0 temp", "poll 300 m<3", "next", "advance 1000", "poll 1100 m>3 m<3", "next", "advance 2099", "advance 2100"},
             {"> temp", "next 1000", "#1 none", "ignored m", "next 2100", "incomplete"});
@@ -205,14 +207,14 @@ private slots:
         // The probe holds each rate for three polls and ends back at 9600; its own walk, not the
         // answer time-out, decides how long it waits.
         const QStringList walk = {"rate 19200", "> addr", "step 2 9600", "rate 9600", "> addr", "step 3 4800", "rate 4800", "> addr"};
-        row("the probe's walk", {"probe 0", "next", "ticks 400 5 400", "next", "ticks 2400 10 400", "advance 9000"},
+        row("the probe's walk", {"hold 3 0 1", "probe 0", "next", "ticks 400 5 400", "next", "ticks 2400 10 400", "advance 9000"},
             walk.mid(0, 2) + QStringList{"next -1"} + walk.mid(2, 3) + QStringList{"next -1"} + walk.mid(5)
                 + QStringList{"step 4 2400", "rate 2400", "> addr", "step 5 9600", "rate 9600", "gave up 9600"});
-        row("the probe answered at 4800", {"probe 0", "query 100 sensor", "ticks 300 6 300", "poll 2100 a1 a5", "ticks 2400 6 300"},
+        row("the probe answered at 4800", {"probe 0", "query 100 sensor", "ticks 300 6 300", "poll 2100 x a1 a5", "ticks 2400 6 300"},
             walk.mid(0, 2) + QStringList{"> sensor"} + walk.mid(2, 3) + QStringList{"#2 none"} + walk.mid(5)
-                + QStringList{"ignored a1", "found 4800 at 3 by a5"});
-        row("the probe waits behind a read of its size", {"query 0 temp", "probe 10", "poll 300 t", "poll 600 a5"},
-            {"> temp", "#1 t", "rate 19200", "> addr", "found 19200 at 1 by a5"});
+                + QStringList{"refused read 2", "ignored a1", "found 4800 at 3 by a5"});
+        row("the probe waits behind a read of its size", {"query 0 temp", "probe 10", "poll 300 t", "poll 600 a5", "query 700 temp"},
+            {"> temp", "#1 t", "rate 19200", "> addr", "found 19200 at 1 by a5", "> temp"});
         row("the probe answered before another read", {"query 0 sensor", "probe 0", "poll 300 a5 m"},
             {"> sensor", "rate 19200", "> addr", "found 19200 at 1 by a5", "#1 m", Measured});
         row("the probe pressed again", {"probe 0", "ticks 300 3 300", "probe 1000", "ticks 1300 2 300"}, walk.mid(0, 5) + walk.mid(0, 2));
