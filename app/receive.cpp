@@ -60,6 +60,8 @@ void MainWindow::connectSession()
     connect(&session, &SensorSession::ignored, this,
             [this] { appendLog(tr("Reply ignored: it answers no outstanding query")); });
     connect(&session, &SensorSession::noAnswer, this, [this](const SensorSession::Reply &query) {
+        if (query.notSent)
+            return; // "Request not sent: …" said it
         if (query.neverQuiet)
             appendLog(tr("No answer to %1: the line never went quiet for it to be asked (late replies or noise kept arriving)")
                           .arg(queryCaption(query.query)));

@@ -52,6 +52,9 @@ Runner::Runner(const Invocation &invocation, SerialLink &link, QObject *parent)
         emit output(printed(probeAnswer(rate, reply), m_inv.options.json));
         finish(ExitOk);
     });
+    connect(&session, &SensorSession::probeNotStarted, this, [this] {
+        fail(ExitNoAnswer, QStringLiteral("no answer on %1: the probe did not start%2").arg(m_inv.options.port, why(m_notes)));
+    });
     connect(&session, &SensorSession::probeGaveUp, this, [this](qint32, bool neverQuiet) {
         if (neverQuiet) {
             fail(ExitNoAnswer, QStringLiteral("no answer on %1: the line never went quiet for the probe to ask%2")

@@ -106,16 +106,6 @@ std::optional<PendingReplies::Outstanding> PendingReplies::take(int key)
     return std::nullopt;
 }
 
-std::optional<PendingReplies::Outstanding> PendingReplies::takeOldestRead()
-{
-    for (int i = 0; i < queries.size(); ++i) {
-        const Outstanding &q = queries.at(i);
-        if (q.sent() && q.query != Query::pendingBaudrate && q.isRead())
-            return queries.takeAt(i);
-    }
-    return std::nullopt;
-}
-
 QList<PendingReplies::Outstanding> PendingReplies::overdue(qint64 nowMs, qint64 timeoutMs) const
 {
     QList<Outstanding> late;
@@ -139,9 +129,4 @@ void PendingReplies::removeProbe()
     queries.erase(std::remove_if(queries.begin(), queries.end(),
                                  [](const Outstanding &q) { return q.query == Query::pendingBaudrate; }),
                   queries.end());
-}
-
-int PendingReplies::count(Query query) const
-{
-    return int(std::count_if(queries.cbegin(), queries.cend(), [query](const Outstanding &q) { return q.query == query; }));
 }

@@ -44,7 +44,6 @@ struct PendingReplies {
         int attempts = 0;     // times its request was written
         qint64 waitingSinceMs = 0; // when it last began to wait to be written
         bool sent() const { return sentAtMs >= 0; }
-        bool isRead() const { return expects >= 0 && expects < NativeKey; }
     };
 
     // The reply a request asks for: twice the register count of a Modbus read (the reply's byte
@@ -75,9 +74,6 @@ struct PendingReplies {
     const Outstanding *oldestFor(int key) const;
     // Takes the oldest sent query that expects this reply key.
     std::optional<Outstanding> take(int key);
-    // Takes the oldest sent query, other than the probe's, that expects a Modbus read reply (an
-    // exception to a read ends it; the probe's walk decides for itself).
-    std::optional<Outstanding> takeOldestRead();
     // Sent queries whose answer is overdue at nowMs (timeoutMs after they were written), oldest
     // first, left in place. The probe's request is left out: the probe's own walk decides when it
     // has waited long enough.
@@ -87,8 +83,6 @@ struct PendingReplies {
     void removeProbe();
     // Forgets every query, sent or waiting (the port closed).
     void clearQueries() { queries.clear(); }
-
-    int count(Query query) const;
 
     QList<Outstanding> queries; // in press order
     quint64 lastTicket = 0;

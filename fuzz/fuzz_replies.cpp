@@ -1,40 +1,49 @@
-// Replies as the window sees them: arbitrary bytes arrive over poll ticks at times the input
-// chooses and go through ReplyFramer; every frame goes to the value decoders and to the
-// PendingReplies queue as in MainWindow::timerEvent, while presses add queries. Each event is
-// checked against the stream kept here, with lengths and check values computed here again; each
-// queue operation against the queue as it was before it.
+// Replies as a sensor session sees them: the real SensorSession, writing through a line that
+// records its rate and can refuse writes, gets presses, bytes and time as the input chooses, and
+// what it reports through its signals is checked against the requests and the stream kept here:
+// each query ends at most once, with a reply of the size, id or echo its request asks for that
+// passes its check value; a measurement comes from an 8-byte read reply; no query outlives its
+// deadline; the probe leaves the line at one of its rates, and one that never started leaves it
+// where it was. The same bytes also go through a ReplyFramer of their own, whose cuts are checked
+// with lengths and check values computed here again.
 //
-// Input: the start of the probe's tick counter (sign-extended, so that its wrap is reachable), then
-// records, each led by a control byte c.
+// Input: a settings byte (bits 0-1: retries; bit 2: local echo on; bit 3: the probe holds each rate
+// for 250 ms times 1 + bits 4-5 instead of three polls, with 1 + bit 6 requests per rate; bit 7: a
+// 400 ms answer time-out instead of 1 s), then records, each led by a control byte c.
 //   c < 0x80, a poll tick: the clock moves on by 8 ms times the next byte (up to 2 s), then c & 0x3F
 //     bytes arrive (bit 6: their last two bytes become their CRC, so whole Modbus replies are reachable).
-//   c >= 0x80, by bits 4-6: 0-4 a press of query c & 0x0F with a request shaped by the next byte r
-//     (bits 6-7: 3 native with command 0xA0 + (r & 0x1F), 2 a register write, else a read of r & 0x1F
-//     registers; the probe reads one; bit 5: the write fails); 5 take of the reply key in the next
-//     byte (+0x100 with bit 0); 6 takeOldestRead; 7 with bit 1 the port closes, else with bit 0
-//     removeProbe, else restartProbe while the probe runs.
-// At the end the clock moves on by a second, and a last tick must leave nothing buffered.
+//   c >= 0x80, by bits 4-6: 0-3 a press of query c & 0x0F now, 4 one that goes out 8 ms times a
+//     further byte later, with a request shaped by the next byte r (the measurement reads its four
+//     registers of unit r & 7, the probe its own; else bits 6-7: 3 native with command
+//     0xA0 + (r & 0x1F), 2 a register write, else a read of r & 0x1F registers; bit 5: this write
+//     fails); 5 with bit 0 the clock moves to the next deadline, else on by 8 ms times the next
+//     byte, and the session advances; 6 the next byte as a tick's header, the bytes arriving
+//     between polls; 7 with bit 1 the line closes and opens again, else with bit 0 writes start or
+//     stop failing, else local echo is switched.
+// At the end the session is polled until nothing waits; then nothing may be outstanding.
 
 #include "fuzzcheck.h"
 
 #include "baudprobe.h"
 #include "framer.h"
 #include "nativedecode.h"
-#include "pendingreplies.h"
+#include "sensorsession.h"
+#include "sessionline.h"
 #include "values.h"
 
+#include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
 
 namespace {
 
-using Q = PendingReplies::Outstanding;
-constexpr qint64 TimeoutMs = 1000;
-constexpr auto Probe = PendingReplies::Query::pendingBaudrate;
+constexpr qint64 TimeoutMs = Framing::IncompleteTimeoutMs; // for a frame cut short
+constexpr qint64 PollMs = 300;
+using Query = SensorSession::Query;
 
 quint8 at(const QByteArray &bytes, int offset)
 {
@@ -191,152 +200,178 @@ void checkValues(const QByteArray &f, int unit)
         FUZZ_CHECK(factors.factor[u] == v(3 + u) && factors.suspected[u] == v(7 + u), f);
 }
 
-QByteArray request(quint8 shape, bool probe)
+QByteArray request(Query query, quint8 shape)
 {
-    const int form = probe ? 0 : shape >> 6;
+    const int form = query == Query::pendingSensorData ? 0 : shape >> 6;
     QByteArray r = QByteArray::fromHex(form == 3 ? "aa" : form == 2 ? "000600a20000" : "000300000000");
     if (form == 3)
         return r + char(0xA0 + (shape & 0x1F)) + QByteArray(16, '\0') + char(0xAB);
-    r[5] = char(probe ? 1 : form == 2 ? 0 : shape & 0x1F);
+    if (query == Query::pendingSensorData)
+        r.replace(2, 4, QByteArray::fromHex("00b40004")).data()[2] = char(shape & 7);
+    else
+        r[5] = char(form == 2 ? 0 : shape & 0x1F);
     const quint16 crc = referenceCrc16(r, r.size());
     return r + char(crc & 0xFF) + char(crc >> 8);
 }
 
-// Ids and send times, in queue order, to compare two states of the queue.
-QList<qint64> trace(const QList<Q> &queries)
+// The reply a request asks for, by this module's reading of the protocol: a read reply of twice
+// the registers read, the native frame with the command as reply id, the echo of a single write.
+bool answers(const QByteArray &request, const QByteArray &frame)
 {
-    QList<qint64> t;
-    for (const Q &q : queries)
-        t << q.unitIndex << q.sentAtMs;
-    return t;
+    if (at(request, 0) == 0xAA)
+        return nativeFrameValid(frame) && at(frame, 1) == at(request, 1);
+    if (!crcTrailerValid(frame) || at(frame, 1) != at(request, 1))
+        return false;
+    return at(request, 1) == 0x03 ? at(frame, 2) == 2 * at(request, 5) && frame.size() == 5 + at(frame, 2)
+                                  : frame.size() == 8 && frame.mid(1, 5) == request.mid(1, 5);
 }
 
-// The queue and what the harness knows of each query, whose unitIndex is its id.
-struct Queue {
-    enum Op { Release, Expire, RestartProbe, RemoveProbe, Take, TakeOldestRead };
-    PendingReplies p;
-    std::vector<int> keyOf; // the reply key of each id, from the request built here
+class Line : public SessionLine
+{
+public:
+    bool isOpen() const override { return open; }
+    bool write(const QByteArray &frame, QString *error) override
+    {
+        *error = QStringLiteral("refused");
+        if (!refuse && !refuseOnce)
+            written << frame;
+        return !refuse && !refuseOnce;
+    }
+    bool setBaudRate(qint32 r) override
+    {
+        FUZZ_CHECK(r == 19200 || r == 9600 || r == 4800 || r == 2400, QByteArray::number(r));
+        rate = r;
+        return true;
+    }
+    qint32 baudRate() const override { return rate; }
+    bool open = true, refuse = false, refuseOnce = false;
+    qint32 rate = 9600;
+    QByteArrayList written; // in the step running
+};
 
-    int key(const Q &q) const { return keyOf.at(size_t(q.unitIndex)); }
-    template <typename Pick> static QList<int> where(const QList<Q> &queries, Pick pick)
+// The session, the clock, and what was seen of it.
+struct Harness {
+    Line line;
+    SensorSession session{&line};
+    qint64 now = 0, timeoutMs = 1000;
+    int retries = 0;
+    QSet<quint64> ended;
+    QHash<quint64, qint64> sentAt; // the sent queries when the step began, by ticket
+    QByteArray measurement;        // the reply of a measurement answered, until measured
+    int measuredUnit = -1;
+    bool probeSpoke = false;       // the probe stepped, answered, gave up or stopped in this step
+
+    explicit Harness(quint8 settings)
     {
-        QList<int> picked;
-        for (int i = 0; i < queries.size(); ++i)
-            if (pick(i, queries.at(i)))
-                picked << i;
-        return picked;
-    }
-    // One operation, checked against the queue before it: a reply goes to the oldest sent entry that
-    // expects it and to that one only, an exception to a read ends the oldest sent read; waiting
-    // entries go out in order unless an earlier entry expects the same reply; sent entries expire a
-    // second after they went out, the probe's excepted. The rest of the queue keeps its order and times.
-    std::optional<Q> run(Op op, qint64 now, int k = 0)
-    {
-        const QList<Q> before = p.queries;
-        QList<Q> given;
-        if (op == Release || op == Expire)
-            given = op == Release ? p.releasable(now) : p.expire(now);
-        else if (op == RestartProbe || op == RemoveProbe)
-            op == RestartProbe ? p.restartProbe(now) : p.removeProbe();
-        else if (const std::optional<Q> q = op == Take ? p.take(k) : p.takeOldestRead())
-            given << *q;
-        QList<int> picked = where(before, [&](int i, const Q &q) {
-            if (op == Release)
-                return !q.sent() && where(before.mid(0, i), [&](int, const Q &e) { return key(e) == key(q); }).isEmpty();
-            if (op == Expire)
-                return q.sent() && q.query != Probe && now - q.sentAtMs >= TimeoutMs;
-            if (op == Take || op == TakeOldestRead)
-                return q.sent() && (op == Take ? key(q) == k
-                                               : key(q) >= 0 && key(q) < PendingReplies::NativeKey && q.query != Probe);
-            return q.query == Probe;
+        retries = settings & 3;
+        timeoutMs = settings & 0x80 ? 400 : 1000;
+        session.setRetries(retries);
+        session.setAnswerTimeout(timeoutMs);
+        session.setLocalEcho(settings & 4, 0);
+        if (settings & 8)
+            session.setProbeHold(0, 250 * (1 + ((settings >> 4) & 3)), 1 + ((settings >> 6) & 1));
+        QObject::connect(&session, &SensorSession::written, [this](const QByteArray &f) {
+            FUZZ_CHECK(line.open && !line.refuse && !line.refuseOnce, f);
         });
-        picked = op >= Take ? picked.mid(0, 1) : picked;
-        QList<Q> rest, chosen;
-        for (int i = 0; i < before.size(); ++i) {
-            Q q = before.at(i);
-            q.sentAtMs = picked.contains(i) && (op == Release || op == RestartProbe) ? now : q.sentAtMs;
-            if (!picked.contains(i) || op == Release || op == RestartProbe)
-                rest << q;
-            if (picked.contains(i) && op != RestartProbe && op != RemoveProbe)
-                chosen << q;
-        }
-        FUZZ_CHECK(trace(p.queries) == trace(rest) && trace(given) == trace(chosen), QByteArray(1, char(op)));
-        for (const Q &q : given)
-            if (op == Release && q.query == Probe)
-                BaudProbe::start(p);
-        return given.isEmpty() ? std::nullopt : std::optional<Q>(given.first());
+        QObject::connect(&session, &SensorSession::answered, [this](const SensorSession::Reply &r) {
+            end(r.ticket, r.request);
+            FUZZ_CHECK(answers(r.request, r.frame) && r.attempts >= 1 && r.attempts <= retries + 1, r.request + r.frame);
+            if (function(r.frame) == 0x03)
+                checkValues(r.frame, r.unitIndex);
+            if (r.query == Query::pendingSensorData) { // the unit chosen at the press is the one read
+                FUZZ_CHECK(r.unitIndex == at(r.request, 2), r.request);
+                measurement = r.frame;
+                measuredUnit = r.unitIndex;
+            }
+        });
+        QObject::connect(&session, &SensorSession::measured, [this](int unit, const Values::Measurement &m) {
+            const QByteArray &f = measurement;
+            FUZZ_CHECK(unit == measuredUnit && crcTrailerValid(f) && at(f, 2) == 8 && f.size() == 13, f);
+            FUZZ_CHECK(std::lround(m.pm25 * 10) == at(f, 3) * 256 + at(f, 4) && std::lround(m.pm10 * 10) == at(f, 5) * 256 + at(f, 6)
+                           && m.pm100 == at(f, 7) * 256 + at(f, 8), f);
+            measuredUnit = -1;
+        });
+        QObject::connect(&session, &SensorSession::noAnswer, [this](const SensorSession::Reply &r) {
+            end(r.ticket, r.request);
+            FUZZ_CHECK(r.frame.isEmpty() && now - sentAt.value(r.ticket) >= timeoutMs && r.attempts <= retries + 1, r.request);
+        });
+        QObject::connect(&session, &SensorSession::refused, [this](const SensorSession::Refusal &r) {
+            if (r.hasQuery) {
+                end(r.query.ticket, r.query.request);
+                FUZZ_CHECK(r.toWrite == (at(r.query.request, 1) != 0x03) && function(r.query.frame) == (at(r.query.request, 1) | 0x80)
+                               && crcTrailerValid(r.query.frame) && r.code == at(r.query.frame, 2), r.query.frame);
+            }
+        });
+        QObject::connect(&session, &SensorSession::ignored, [this](const QByteArray &f) {
+            // A read reply is ignored only when no query waits for its size, or the probe does and
+            // it is not the probe's answer.
+            FUZZ_CHECK(function(f) ? crcTrailerValid(f) : nativeFrameValid(f), f);
+            const PendingReplies::Outstanding *oldest = function(f) == 0x03 ? session.pending().oldestFor(at(f, 2)) : nullptr;
+            FUZZ_CHECK(!oldest || (oldest->query == Query::pendingBaudrate && (at(f, 2) != 2 || at(f, 4) != at(f, 0))), f);
+        });
+        QObject::connect(&session, &SensorSession::nativeReply, [](quint8 id, const QByteArray &f) {
+            FUZZ_CHECK(nativeFrameValid(f) && id == at(f, 1), f);
+        });
+        QObject::connect(&session, &SensorSession::writeEchoed, [](const QByteArray &f) {
+            FUZZ_CHECK(crcTrailerValid(f) && f.size() == 8 && at(f, 1) == 0x06, f);
+        });
+        QObject::connect(&session, &SensorSession::probeStepped, [this](quint8 step, qint32 rate) {
+            static const qint32 rates[] = {0, 0, 9600, 4800, 2400, 9600};
+            FUZZ_CHECK(step >= 2 && step <= 5 && rate == rates[step], QByteArray::number(rate));
+            probeSpoke = true;
+        });
+        QObject::connect(&session, &SensorSession::probeAnswered, [this](qint32 rate, quint8 step, const QByteArray &f) {
+            FUZZ_CHECK(crcTrailerValid(f) && at(f, 2) == 2 && at(f, 4) == at(f, 0) && rate == line.rate && step >= 1 && step <= 4, f);
+            probeSpoke = true;
+        });
+        QObject::connect(&session, &SensorSession::probeGaveUp, [this](qint32 rate) {
+            FUZZ_CHECK(rate == 9600 && line.rate == 9600, QByteArray());
+            probeSpoke = true;
+        });
+        QObject::connect(&session, &SensorSession::probeStopped, [this] { probeSpoke = true; });
     }
-    // Every entry expects the key of its request, and no two sent entries expect the same reply.
-    void checkState(qint64 now) const
+
+    void end(quint64 ticket, const QByteArray &request)
     {
-        for (int i = 0; i < p.queries.size(); ++i) {
-            const Q &q = p.queries.at(i);
-            FUZZ_CHECK(q.expects == key(q) && q.sentAtMs <= now, QByteArray::number(i));
+        FUZZ_CHECK(ticket != 0 && !ended.contains(ticket) && sentAt.contains(ticket), request);
+        ended.insert(ticket);
+    }
+
+    // One step of the input, and the state it leaves: at most one query per reply on the line, each
+    // written when taken for sent, the probe at its step's rate or, when it did not run, the line
+    // where it was; after time moved on, nothing overdue, nothing left waiting that could go out,
+    // and nothing due.
+    template <typename Step> void step(bool timed, Step run)
+    {
+        sentAt.clear();
+        for (const PendingReplies::Outstanding &q : session.pending().queries)
+            if (q.sent())
+                sentAt.insert(q.ticket, q.sentAtMs);
+        const bool probing = session.probing();
+        const qint32 rate = line.rate;
+        probeSpoke = false;
+        line.written.clear();
+        run();
+        FUZZ_CHECK(measuredUnit < 0, measurement); // a measurement answered is measured at once
+        const QList<PendingReplies::Outstanding> &queries = session.pending().queries;
+        for (int i = 0; i < queries.size(); ++i) {
+            const PendingReplies::Outstanding &q = queries.at(i);
             for (int j = 0; j < i; ++j)
-                FUZZ_CHECK(!q.sent() || !p.queries.at(j).sent() || p.queries.at(j).expects != q.expects, QByteArray::number(i));
+                FUZZ_CHECK(!q.sent() || !queries.at(j).sent() || queries.at(j).expects != q.expects, q.request);
+            FUZZ_CHECK(!timed || !q.sent() || q.query == Query::pendingBaudrate || now - q.sentAtMs < timeoutMs, q.request);
+            // A query taken for sent in this step was written in it (the probe's walk goes on
+            // whether a rate's request went out or not).
+            FUZZ_CHECK(!q.sent() || q.query == Query::pendingBaudrate || sentAt.value(q.ticket, -1) == q.sentAtMs
+                           || line.written.contains(q.request), q.request);
+            FUZZ_CHECK((q.query == Query::pendingBaudrate && q.sent()) <= session.probing(), q.request);
         }
-    }
-    // A frame handed on as MainWindow::handleFrame does.
-    void handle(const QByteArray &f, FrameKind kind)
-    {
-        // The echoes of a protocol or factory change, as the device sends them from address 0.
-        static const char *const known[][2] = {{"000600b10003983d", "Device change to MODBUS!"},
-                                               {"000600b10000d83c", "Device change to Kelvra!"},
-                                               {"000600a5000159f8", "Device change to FactoryConfig!"}};
-        const char *message = kind == FrameKind::WriteEcho ? Values::writeEchoMessage(f) : nullptr;
-        for (const auto &k : known)
-            FUZZ_CHECK(f != QByteArray::fromHex(k[0]) || (message && std::strcmp(message, k[1]) == 0), f);
-        FUZZ_CHECK(!message || (at(f, 1) == 0x06 && (at(f, 3) == 0xB1 || at(f, 3) == 0xA5)), f);
-        if (kind == FrameKind::Native) {
-            FUZZ_CHECK(deviceIdText(f) == QString::asprintf("%02x%02x-%02x%02x", at(f, 8), at(f, 9), at(f, 10), at(f, 11))
-                           && firmwareIdText(f) == QString::asprintf("%d-%d-%d", qint8(at(f, 9)), qint8(at(f, 10)),
-                                                                     qint8(at(f, 11))), f);
-            run(Take, 0, PendingReplies::NativeKey + at(f, 1));
-        } else if (kind == FrameKind::Exception) {
-            const char *meaning = Values::exceptionMeaning(at(f, 2));
-            FUZZ_CHECK(meaning && (std::strcmp(meaning, "unknown") != 0) == (at(f, 2) >= 1 && at(f, 2) <= 4), f);
-            if (function(f) == 0x83)
-                run(TakeOldestRead, 0);
-        }
-        if (kind != FrameKind::ReadReply)
-            return;
-        const bool answer = BaudProbe::isAnswer(f);
-        FUZZ_CHECK(answer == (at(f, 2) == 2 && at(f, 4) == at(f, 0)), f);
-        const Q *oldest = p.oldestFor(at(f, 2));
-        checkValues(f, oldest ? oldest->unitIndex : 0);
-        if (oldest && oldest->query == Probe && !answer)
-            return; // not the probe's answer, and no later query's either
-        const std::optional<Q> q = run(Take, 0, at(f, 2));
-        FUZZ_CHECK(q.has_value() == (oldest != nullptr), f);
-        if (q && q->query == Probe) {
-            const quint8 step = BaudProbe::acceptAnswer(p);
-            FUZZ_CHECK(p.pendingBaudrate == 0 && step >= 1 && step <= 4 && BaudProbe::answerMessage(step), f);
-        }
-    }
-    // A press, as MainWindow::sendQuery: it goes out now unless an entry expects the same reply.
-    void press(PendingReplies::Query query, quint8 shape, qint64 now)
-    {
-        const QByteArray req = request(shape, query == Probe);
-        if (query == Probe) { // pressed again, the probe starts over
-            run(RemoveProbe, now);
-            p.pendingBaudrate = 0;
-        }
-        keyOf.push_back(at(req, 0) == 0xAA ? PendingReplies::NativeKey + at(req, 1) : at(req, 1) == 0x03 ? 2 * at(req, 5) : -1);
-        const bool free = where(p.queries, [&](int, const Q &q) { return key(q) == keyOf.back(); }).isEmpty();
-        // A request already waiting to go out is not queued a second time.
-        const bool waiting = !where(p.queries, [&](int, const Q &q) {
-            return !q.sent() && q.query == query && q.request == req;
-        }).isEmpty();
-        const int before = p.queries.size();
-        FUZZ_CHECK(p.add(query, req, int(keyOf.size()) - 1) == free && p.queries.size() == before + (waiting ? 0 : 1)
-                       && (waiting || (p.queries.last().request == req && !p.queries.last().sent())), req);
-        if (free && (shape & 0x20)) {
-            p.forgetLast();
-        } else if (free) {
-            p.markLastSent(now);
-            if (query == Probe)
-                BaudProbe::start(p);
-        }
+        if (session.probing())
+            FUZZ_CHECK(line.rate == BaudProbe::rateForStep(session.probe().step()), QByteArray::number(line.rate));
+        else if (!probing && !probeSpoke)
+            FUZZ_CHECK(line.rate == rate, QByteArray::number(line.rate));
+        FUZZ_CHECK(!timed || session.pending().releasable().isEmpty(), QByteArray());
+        FUZZ_CHECK(!timed || session.nextDeadline() < 0 || session.nextDeadline() > now,
+                   QByteArray::number(session.nextDeadline()) + " at " + QByteArray::number(now));
     }
 };
 
@@ -345,13 +380,18 @@ struct Queue {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     InputReader in(data, size);
+    Harness h(in.byte());
+    SensorSession &session = h.session;
+    qint64 &now = h.now;
     ReplyFramer framer;
     Stream stream;
-    Queue queue;
-    queue.p.baudScanTicks = quint32(qint32(qint8(in.byte())));
-    qint64 now = 0;
 
-    auto tick = [&](const QByteArray &chunk) {
+    // Bytes arriving at the session, and at the framer kept beside it.
+    auto arrive = [&](quint8 header) {
+        QByteArray chunk = in.take(header & 0x3F);
+        const quint16 crc = referenceCrc16(chunk, qMax(0, int(chunk.size()) - 2));
+        if ((header & 0x40) && chunk.size() >= 3)
+            chunk.replace(chunk.size() - 2, 2, QByteArray(1, char(crc & 0xFF)) + char(crc >> 8));
         if (!chunk.isEmpty())
             stream.chunks.append({int(stream.bytes.size()), now});
         stream.bytes += chunk;
@@ -360,12 +400,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         checkEvents(events, stream, framer.buffered(), now);
         for (const FramerEvent &e : events)
             if (e.type == FramerEvent::Frame)
-                queue.handle(e.bytes, e.kind);
-        queue.run(Queue::Expire, now);
-        const BaudProbe::ScanStep step = BaudProbe::scanStep(queue.p);
-        if (step.changeRate)
-            queue.run(step.ended ? Queue::RemoveProbe : Queue::RestartProbe, now);
-        queue.run(Queue::Release, now);
+                FUZZ_CHECK(e.kind == refKind(e.bytes), e.bytes);
+        return chunk;
     };
 
     while (in.remaining() > 0) {
@@ -373,30 +409,54 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int op = (c >> 4) & 0x07;
         if (c < 0x80) {
             now += qint64(8) * in.byte();
-            QByteArray chunk = in.take(c & 0x3F);
-            const quint16 crc = referenceCrc16(chunk, qMax(0, int(chunk.size()) - 2));
-            if ((c & 0x40) && chunk.size() >= 3)
-                chunk.replace(chunk.size() - 2, 2, QByteArray(1, char(crc & 0xFF)) + char(crc >> 8));
-            tick(chunk);
+            h.step(true, [&] { session.poll(arrive(c), now); });
         } else if (op <= 4) {
-            queue.press(PendingReplies::Query(c & 0x0F), in.byte(), now);
+            const Query query = Query(c & 0x0F);
+            const quint8 shape = in.byte();
+            const qint64 delay = op == 4 ? qint64(8) * in.byte() : -1;
+            h.line.refuseOnce = shape & 0x20;
+            h.step(false, [&] {
+                if (query == Query::pendingBaudrate)
+                    session.startProbe(now);
+                else if (delay >= 0)
+                    session.queryLater(query, request(query, shape), now, delay);
+                else
+                    session.query(query, request(query, shape), now, shape & 7);
+            });
+            h.line.refuseOnce = false;
         } else if (op == 5) {
-            queue.run(Queue::Take, now, in.byte() + ((c & 1) ? PendingReplies::NativeKey : 0));
+            const qint64 next = session.nextDeadline();
+            now = (c & 1) && next > now ? next : now + qint64(8) * ((c & 1) ? 0 : in.byte());
+            h.step(true, [&] { session.advance(now); });
         } else if (op == 6) {
-            queue.run(Queue::TakeOldestRead, now);
-        } else if (c & 2) { // the port closes
-            queue.p.clearQueries();
-            queue.p.pendingBaudrate = 0;
+            const quint8 header = in.byte();
+            h.step(false, [&] { session.received(arrive(header), now); });
+        } else if (c & 2) { // the line closes and opens again
             framer.clear();
             stream.emitted = int(stream.bytes.size());
-        } else if ((c & 1) || queue.p.pendingBaudrate != 0) {
-            queue.run(c & 1 ? Queue::RemoveProbe : Queue::RestartProbe, now);
+            h.step(false, [&] {
+                h.line.open = false;
+                session.lineClosed();
+                h.line.open = true;
+            });
+        } else if (c & 1) {
+            h.line.refuse = !h.line.refuse;
+        } else {
+            h.step(false, [&] { session.setLocalEcho(!session.localEcho(), now); });
         }
-        queue.checkState(now);
     }
-    // A second after the last byte, nothing may wait any longer.
+    // Polled on until nothing waits: each query, one after the other, within its attempts' deadlines,
+    // and the probe within its walk. Then nothing may be outstanding and the probe has ended.
+    const qint64 polls = (session.outstanding() + 1) * ((h.retries + 1) * h.timeoutMs / PollMs + 2) + 64;
+    for (qint64 poll = 0; poll < polls && (session.outstanding() > 0 || session.probing() || session.nextDeadline() >= 0); ++poll) {
+        now += PollMs;
+        h.step(true, [&] { session.poll(QByteArray(), now); });
+    }
+    FUZZ_CHECK(session.outstanding() == 0 && !session.probing() && session.nextDeadline() < 0,
+               QByteArray::number(session.outstanding()) + " " + QByteArray::number(session.nextDeadline()) + " at " + QByteArray::number(now));
+    // A second after the last byte, the framer beside it holds nothing either.
     now += TimeoutMs;
-    tick(QByteArray());
+    checkEvents(framer.take(now), stream, framer.buffered(), now);
     FUZZ_CHECK(framer.buffered() == 0 && stream.emitted == stream.bytes.size(), stream.bytes);
     return 0;
 }

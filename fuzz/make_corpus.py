@@ -104,12 +104,14 @@ for name, frame in REQUESTS.items():
 # fuzz_replies records. The query numbers are the order of PendingReplies::Query.
 SENSOR_DATA, CALIBRATION, TRANS_READ, FACTOR, PROBE, DEVICE_INFO, FIRMWARE_ID = 0, 10, 11, 12, 13, 14, 15
 MODBUS_ADDR, SELF_CHECK, TEMP_HUMI = 4, 5, 7
-TAKE_OLDEST_READ, PORT_CLOSES, REMOVE_PROBE, RESTART_PROBE = b"\xE0", b"\xF2", b"\xF1", b"\xF0"
+PORT_CLOSES, WRITES_FAIL_OR_NOT, SWITCH_ECHO, TO_NEXT_DEADLINE = b"\xF2", b"\xF1", b"\xF0", b"\xD1"
+# Settings: retries in bits 0-1, local echo, the probe held by time (250 ms times 1 + bits 4-5).
+ECHO_ON, PROBE_BY_TIME = 0x04, 0x08
 
 
-def replies_input(*records, tick_seed=0):
-    """fuzz_replies: the probe's tick counter start, then the records."""
-    return bytes([tick_seed & 0xFF]) + b"".join(records)
+def replies_input(*records, settings=0):
+    """fuzz_replies: the session's settings, then the records."""
+    return bytes([settings]) + b"".join(records)
 
 
 def tick(data=b"", after_ms=304, fix_crc=False):
@@ -123,6 +125,11 @@ def ticks(data, *cuts, every_ms=304):
     """data arriving over several ticks, cut at the given offsets."""
     bounds = [0] + list(cuts) + [len(data)]
     return b"".join(tick(data[a:b], every_ms) for a, b in zip(bounds, bounds[1:]))
+
+
+def sensor(unit=0):
+    """A press of the measurement of a unit (0 for Avg)."""
+    return bytes([0x80 | SENSOR_DATA, unit])
 
 
 def read(query, registers, fails=False):
@@ -139,8 +146,20 @@ def write_query(query):
     return bytes([0x80 | query, 0x80])
 
 
-def take(key):
-    return bytes([0xD0 | (key >> 8), key & 0xFF])
+def later(query, registers, after_ms):
+    """A press whose read goes out after_ms later."""
+    assert after_ms % 8 == 0 and after_ms < 256 * 8
+    return bytes([0xC0 | query, registers, after_ms // 8])
+
+
+def advance(after_ms):
+    """The session advances after_ms later, without a poll."""
+    return bytes([0xD0, after_ms // 8])
+
+
+def between_polls(data):
+    """data arriving between two polls."""
+    return bytes([0xE0, len(data)]) + data
 
 
 def sim_input(chunks, address=1, mask=0x0F, temperature=23, humidity=45, seed=7):
@@ -160,7 +179,7 @@ def texts_input(fields, mode=0, unit=0, rng=0, combo=0):
 
 
 def seeds():
-    measurement = read(SENSOR_DATA, 4)
+    measurement = sensor()
     two_bytes = read(TEMP_HUMI, 1)
     temp_reply = with_crc(hexbytes("01 03 02 17 2D"))
     replies = {
@@ -207,24 +226,36 @@ def seeds():
         "native_bad_checksum": replies_input(tick(DEVICE_ID_REPLY[:17] + bytes([DEVICE_ID_REPLY[17] ^ 1, 0xAB]))),
         "native_pair_bad_second": replies_input(tick(DEVICE_ID_REPLY + FIRMWARE_REPLY[:18] + b"\x00")),
         "fixed_crc": replies_input(two_bytes, tick(hexbytes("01 03 02 00 07 00 00"), fix_crc=True)),
-        # The queue: same-key queries wait their turn, lost replies expire, ports close.
+        # The queue: same-key queries wait their turn, lost replies expire or are asked for again,
+        # writes fail, ports close; local echo; bytes between polls.
         "pressed_twice": replies_input(two_bytes, read(MODBUS_ADDR, 1), tick(temp_reply), tick(temp_reply)),
         "lost_reply_expires": replies_input(two_bytes, read(MODBUS_ADDR, 1), measurement, tick(after_ms=1000),
                                             tick(temp_reply)),
         "write_fails": replies_input(read(TEMP_HUMI, 1, fails=True), two_bytes, tick(temp_reply)),
         "write_query_expires": replies_input(write_query(SENSOR_DATA), tick(ECHO_MODBUS), tick(after_ms=1000)),
-        "unasked_key_taken": replies_input(two_bytes, take(2), take(0x1A6), TAKE_OLDEST_READ, tick(temp_reply)),
+        "reply_between_polls": replies_input(two_bytes, between_polls(temp_reply[:3]), advance(200),
+                                             between_polls(temp_reply[3:]), tick()),
+        "query_later": replies_input(later(TEMP_HUMI, 1, 400), TO_NEXT_DEADLINE, tick(temp_reply)),
+        "retried_then_answered": replies_input(two_bytes, tick(after_ms=1000), tick(temp_reply), settings=1),
+        "waiting_query_not_written": replies_input(two_bytes, read(MODBUS_ADDR, 1), WRITES_FAIL_OR_NOT, tick(after_ms=1000),
+                                                   WRITES_FAIL_OR_NOT, two_bytes, tick(temp_reply)),
+        "local_echo": replies_input(two_bytes, tick(REQUESTS["probe"][:3]), tick(REQUESTS["probe"][3:] + temp_reply),
+                                    settings=ECHO_ON),
+        # A reply from address 0 starts as the copy of its request does; switched off, its start is kept.
+        "local_echo_switched_off": replies_input(two_bytes, tick(with_crc(hexbytes("00 03 02 17 2D"))[:2]), SWITCH_ECHO,
+                                                 tick(with_crc(hexbytes("00 03 02 17 2D"))[2:]), settings=ECHO_ON),
         "port_closes_mid_reply": replies_input(measurement, tick(MEASUREMENT_REPLY[:6]), PORT_CLOSES,
                                                measurement, tick(MEASUREMENT_REPLY)),
         # The baud-rate probe.
         "probe_answer_at_19200": replies_input(read(PROBE, 1), tick(PROBE_ANSWER)),
         "probe_answer_at_4800": replies_input(read(PROBE, 1), tick(), tick(), tick(), tick(), tick(PROBE_ANSWER)),
         "probe_no_answer": replies_input(read(PROBE, 1), *[tick()] * 12),
-        "probe_wrapping_counter": replies_input(read(PROBE, 1), tick(), tick(), tick(PROBE_ANSWER), tick_seed=0xFE),
+        "probe_held_by_time": replies_input(read(PROBE, 1), TO_NEXT_DEADLINE, TO_NEXT_DEADLINE, tick(PROBE_ANSWER),
+                                            settings=PROBE_BY_TIME | 0x50),
         "probe_not_answer": replies_input(read(PROBE, 1), tick(with_crc(hexbytes("05 03 02 00 01"))), tick(PROBE_ANSWER)),
         "probe_waits_behind_query": replies_input(two_bytes, read(PROBE, 1), tick(temp_reply), tick(PROBE_ANSWER)),
-        "probe_restarted_and_removed": replies_input(read(PROBE, 1), RESTART_PROBE, tick(), REMOVE_PROBE,
-                                                     tick(PROBE_ANSWER)),
+        "probe_not_written": replies_input(two_bytes, read(PROBE, 1), WRITES_FAIL_OR_NOT, tick(temp_reply), tick(),
+                                           WRITES_FAIL_OR_NOT, read(PROBE, 1), tick(PROBE_ANSWER)),
     }
     sim = {"request_" + name: sim_input([(frame, 0)]) for name, frame in REQUESTS.items()}
     sim.update({
@@ -269,15 +300,19 @@ def regressions():
         # The 8-byte answer to a multiple write from a device at address 0xAA was held as the start
         # of a native frame, and the measurement reply of the next tick was then lost.
         "ack_from_address_aa_then_measurement": replies_input(
-            read(SENSOR_DATA, 4), tick(with_crc(hexbytes("AA 10 00 C3 00 02"))), tick(measurement_from_aa)),
+            sensor(), tick(with_crc(hexbytes("AA 10 00 C3 00 02"))), tick(measurement_from_aa)),
         # A read reply whose tail never came was joined with the next, complete reply; the CRC of the
         # joined bytes failed and the good reply was refused with them.
         "truncated_reply_then_measurement": replies_input(
-            read(SENSOR_DATA, 4), tick(MEASUREMENT_REPLY[:5]), tick(MEASUREMENT_REPLY)),
+            sensor(), tick(MEASUREMENT_REPLY[:5]), tick(MEASUREMENT_REPLY)),
         # A stray byte before the reply of a device at address 3 made the joined bytes look like a
         # read reply with byte count 3; its CRC failed and the good reply was refused.
         "stray_byte_then_reply_from_address_3": replies_input(
             read(TEMP_HUMI, 1), tick(b"\x55"), tick(with_crc(hexbytes("03 03 02 00 03")))),
+        # Two queries waited behind one that got no answer while writes failed: the first released
+        # was forgotten, and the second stayed waiting with no deadline to release it.
+        "waiting_behind_a_failed_write": replies_input(
+            read(TEMP_HUMI, 1), read(MODBUS_ADDR, 1), read(SELF_CHECK, 1), WRITES_FAIL_OR_NOT, tick(after_ms=1000)),
     }
     sim = {
         # The address the simulator is started with was once overwritten by the factory defaults.

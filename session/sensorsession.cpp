@@ -65,7 +65,7 @@ quint64 SensorSession::query(Query query, const QByteArray &request, qint64 nowM
     const Distrust *distrusted = distrustFor(PendingReplies::replyKey(request));
     if (distrusted && !quietSince(*distrusted, nowMs))
         return ticket; // goes out once the line has been quiet
-    return writeQuery(ticket, nowMs) ? ticket : 0;
+    return writeQuery(ticket, nowMs, false) ? ticket : 0;
 }
 
 void SensorSession::queryLater(Query query, const QByteArray &request, qint64 nowMs, qint64 delayMs)
@@ -118,34 +118,48 @@ bool SensorSession::writeRequest(const QByteArray &frame, qint64 nowMs)
     return true;
 }
 
-bool SensorSession::writeQuery(quint64 ticket, qint64 nowMs)
+bool SensorSession::writeQuery(quint64 ticket, qint64 nowMs, bool waited)
 {
-    const PendingReplies::Outstanding *query = m_pending.find(ticket);
-    if (!query)
+    const PendingReplies::Outstanding *found = m_pending.find(ticket);
+    if (!found)
         return false;
-    const int key = query->expects;
-    if (query->query == Query::pendingBaudrate && m_probe.running()) {
-        // The probe's request at the rate it moved to.
-        if (!writeRequest(query->request, nowMs)) {
-            m_pending.forget(ticket);
+    const PendingReplies::Outstanding query = *found; // forget() below erases the entry
+    const int key = query.expects;
+    auto notWritten = [&] {
+        m_pending.forget(ticket);
+        if (!waited)
+            return false;
+        if (query.query == Query::pendingBaudrate && query.attempts == 0) {
+            emit probeNotStarted();
+        } else {
+            Reply reply = replyOf(query, QByteArray());
+            reply.notSent = true;
+            emit noAnswer(reply);
+        }
+        return false;
+    };
+    if (query.query == Query::pendingBaudrate && m_probe.running()) {
+        // The probe's request at the rate it moved to; one that cannot be written ends the walk.
+        if (!writeRequest(query.request, nowMs)) {
             m_probe.stop();
+            m_line->setBaudRate(BaudProbe::rateForStep(BaudProbe::RatesTried + 1));
+            m_pending.forget(ticket);
+            emit probeGaveUp(m_line->baudRate(), false);
             return false;
         }
         m_probe.restartHold(nowMs);
-    } else if (query->query == Query::pendingBaudrate) {
+    } else if (query.query == Query::pendingBaudrate) {
         // The probe starts at the highest rate; each step moves it down until the device answers.
         // A request that could not be written starts nothing and leaves the port as it was.
         m_rateBeforeProbe = m_line->baudRate();
         m_line->setBaudRate(BaudProbe::StartRate);
-        if (!writeRequest(query->request, nowMs)) {
+        if (!writeRequest(query.request, nowMs)) {
             m_line->setBaudRate(m_rateBeforeProbe);
-            m_pending.forget(ticket);
-            return false;
+            return notWritten();
         }
         m_probe.start(nowMs);
-    } else if (!writeRequest(query->request, nowMs)) {
-        m_pending.forget(ticket); // never on the line, so never answered
-        return false;
+    } else if (!writeRequest(query.request, nowMs)) {
+        return notWritten(); // never on the line, so never answered
     }
     m_pending.markSent(ticket, nowMs);
     // From now on a reply of this size answers this query.
@@ -497,17 +511,24 @@ void SensorSession::giveUpWaiting(PendingReplies::Outstanding query)
 
 void SensorSession::release(qint64 nowMs)
 {
-    for (const quint64 ticket : m_pending.releasable()) {
-        const PendingReplies::Outstanding *query = m_pending.find(ticket);
-        if (!query)
-            continue;
-        if (const Distrust *d = distrustFor(query->expects); d && !quietSince(*d, nowMs)) {
-            // A line that keeps talking is no line to ask on: after a reply's time, give up.
-            if (nowMs - qMax(d->sinceMs, query->waitingSinceMs) >= m_answerTimeoutMs)
-                giveUpWaiting(*query);
-            continue;
+    // A query whose write failed, or that was given up, is forgotten, so one that waited behind it
+    // may go out now: it is not left for a later advance() that no deadline asks for.
+    for (bool freed = true; freed;) {
+        freed = false;
+        for (const quint64 ticket : m_pending.releasable()) {
+            const PendingReplies::Outstanding *query = m_pending.find(ticket);
+            if (!query)
+                continue;
+            if (const Distrust *d = distrustFor(query->expects); d && !quietSince(*d, nowMs)) {
+                // A line that keeps talking is no line to ask on: after a reply's time, give up.
+                if (nowMs - qMax(d->sinceMs, query->waitingSinceMs) >= m_answerTimeoutMs) {
+                    giveUpWaiting(*query);
+                    freed = true;
+                }
+                continue;
+            }
+            freed = !writeQuery(ticket, nowMs, true) || freed;
         }
-        writeQuery(ticket, nowMs);
     }
     // Quiet since it was opened: nothing from before the port was opened can come any more.
     if (const auto open = m_distrust.constFind(AnyKey); open != m_distrust.cend() && quietSince(open.value(), nowMs))

@@ -41,6 +41,7 @@ public:
         QByteArray frame;
         int attempts = 0;
         bool neverQuiet = false; // no answer because the line never went quiet for it to be asked
+        bool notSent = false;    // no answer because its request, waiting, could not be written
     };
     // An exception reply. It says which function failed, not which request: hasQuery tells whether
     // a waiting query was ended by it.
@@ -144,6 +145,8 @@ signals:
     // A reply dropped because it came too late for the request it answers.
     void lateDropped(const SensorSession::Late &lateFor, const QByteArray &frame);
     void probeStopped();
+    // The probe's first request, which waited for a quiet line, could not be written.
+    void probeNotStarted();
     void note(SensorSession::Note kind, const QString &line);
     // advance() has something to do at this time (a request due later).
     void wakeUpAt(qint64 atMs);
@@ -172,7 +175,9 @@ private:
     void retryWhenQuiet(const PendingReplies::Outstanding &query, qint64 nowMs);
     void giveUpWaiting(PendingReplies::Outstanding query);
 
-    bool writeQuery(quint64 ticket, qint64 nowMs);
+    // Writes a query's request. One that waited and cannot be written ends (with notSent), since
+    // whoever asked for it holds its ticket; one written at once is the caller's to report.
+    bool writeQuery(quint64 ticket, qint64 nowMs, bool waited);
     bool writeRequest(const QByteArray &frame, qint64 nowMs);
     void handle(const FramerEvent &cut, qint64 nowMs);
     void handleFrame(FrameKind kind, const QByteArray &frame, qint64 nowMs);

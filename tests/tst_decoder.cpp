@@ -1,6 +1,6 @@
 // Reply decoding without a window: the framer that cuts the received stream into checked frames,
-// the matching of replies to the queries in order, the value decoders, write echoes, the native
-// identity texts and the baud-rate probe.
+// the reply each request expects, the value decoders, write echoes, the native identity texts and
+// the probe's answer. How a session matches replies to queries over time is tst_session's.
 #include "baudprobe.h"
 #include "framer.h"
 #include "localecho.h"
@@ -14,7 +14,6 @@
 
 namespace {
 
-using Query = PendingReplies::Query;
 using Chunk = QPair<int, QByteArray>; // arrival time in ms, bytes
 
 // One line per event: "frame <kind> <hex>" for a frame, the operator's note for the rest.
@@ -189,99 +188,14 @@ private slots:
         QCOMPARE(Framing::frameLength(start), length);
     }
 
-    // Replies go to the oldest sent query that expects their byte count, and to that one only.
-    void matchesInOrder()
+    void replyKey()
     {
-        PendingReplies pending;
-        auto send = [&pending](Query query, const char *request, qint64 at) {
-            quint64 ticket = 0;
-            const bool now = pending.add(query, withCrc(request), 0, &ticket);
-            if (now)
-                pending.markSent(ticket, at);
-            return now;
-        };
-        // The oldest waiting query that may go out now, marked sent.
-        auto release = [&pending](qint64 at) {
-            const QList<quint64> tickets = pending.releasable();
-            if (tickets.isEmpty())
-                return Query::request;
-            pending.markSent(tickets.first(), at);
-            return pending.find(tickets.first())->query;
-        };
-        QVERIFY(send(Query::pendingSensorData, "00 03 00 B4 00 04", 0));
-        QVERIFY(send(Query::pendingTempHumi, "00 03 00 A8 00 01", 10));
-        QVERIFY(send(Query::pendingCalibration, "00 03 01 C5 00 02", 20));
-        QCOMPARE(PendingReplies::replyKey(Device), PendingReplies::NativeKey + 0xA6);
         QCOMPARE(PendingReplies::replyKey(withCrc("00 03 00 C9 00 04")), 8);
         QCOMPARE(PendingReplies::replyKey(withCrc("AA 03 00 C9 00 04")), 8); // a read from address AA is no native frame
+        QCOMPARE(PendingReplies::replyKey(Device), PendingReplies::NativeKey + 0xA6);
         QCOMPARE(PendingReplies::replyKey(withCrc("00 06 00 A2 00 00")), -1);
         QCOMPARE(PendingReplies::replyKey(withCrc("00 03 00 00 00 7D")), 250);
         QCOMPARE(PendingReplies::replyKey(withCrc("00 03 00 00 00 7E")), -1); // more than one reply can carry
-
-        // Pressed twice: the second waits until the first has ended, then goes out.
-        QVERIFY(!send(Query::pendingModbusAddr, "00 03 00 00 00 01", 40));
-        QVERIFY(!send(Query::pendingTempHumi, "00 03 00 A8 00 01", 50));
-        QVERIFY(!send(Query::pendingTempHumi, "00 03 00 A8 00 01", 55)); // already waiting: not queued again
-        QCOMPARE(pending.count(Query::pendingTempHumi), 2);
-        QVERIFY(pending.releasable().isEmpty());
-
-        QCOMPARE(pending.take(4)->query, Query::pendingCalibration);
-        QCOMPARE(pending.take(2)->query, Query::pendingTempHumi);
-        QVERIFY(!pending.take(2)); // the next two-byte query has not been sent yet
-        QCOMPARE(pending.take(8)->unitIndex, 0);
-        QVERIFY(!pending.take(38)); // a reply nobody asked for
-
-        QCOMPARE(pending.releasable().size(), 1);
-        QCOMPARE(release(400), Query::pendingModbusAddr);
-        QCOMPARE(pending.take(2)->request, withCrc("00 03 00 00 00 01"));
-        QCOMPARE(release(500), Query::pendingTempHumi);
-    }
-
-    // A lost reply ends its query at the deadline; the next query's reply goes to the next query.
-    void lostReplyCausesNoCrossTalk()
-    {
-        PendingReplies pending;
-        quint64 temp = 0, address = 0, sensor = 0;
-        QVERIFY(pending.add(Query::pendingTempHumi, withCrc("00 03 00 A8 00 01"), 0, &temp));
-        pending.markSent(temp, 0);
-        QVERIFY(!pending.add(Query::pendingModbusAddr, withCrc("00 03 00 00 00 01"), 0, &address));
-        QVERIFY(pending.add(Query::pendingSensorData, withCrc("00 03 00 B4 00 04"), 3, &sensor));
-        pending.markSent(sensor, 100);
-
-        QVERIFY(pending.overdue(999, 1000).isEmpty());
-        const QList<PendingReplies::Outstanding> late = pending.overdue(1000, 1000);
-        QCOMPARE(late.size(), 1);
-        QCOMPARE(late.first().query, Query::pendingTempHumi);
-        QCOMPARE(late.first().attempts, 1);
-        QVERIFY(pending.releasable().isEmpty()); // overdue is not ended: the session decides
-        pending.forget(temp);
-        QCOMPARE(pending.releasable(), QList<quint64>{address});
-        pending.markSent(address, 1000);
-        QCOMPARE(pending.take(2)->query, Query::pendingModbusAddr);
-        // An exception to a read ends the oldest sent read query.
-        QCOMPARE(pending.takeOldestRead()->unitIndex, 3);
-        QVERIFY(pending.queries.isEmpty());
-    }
-
-    // The probe's request is the only two-byte query while it runs, and its walk, not the
-    // deadline, ends it.
-    void probeHoldsItsSlot()
-    {
-        PendingReplies pending;
-        quint64 probe = 0, temp = 0;
-        QVERIFY(pending.add(Query::pendingBaudrate, withCrc("00 03 00 00 00 01"), 0, &probe));
-        pending.markSent(probe, 0);
-        QVERIFY(!pending.add(Query::pendingTempHumi, withCrc("00 03 00 A8 00 01"), 0, &temp));
-        QCOMPARE(pending.oldestFor(2)->query, Query::pendingBaudrate);
-        QVERIFY(!pending.oldestFor(8));
-        QVERIFY(pending.overdue(5000, 1000).isEmpty());
-        pending.restartProbe(900);
-        QVERIFY(pending.releasable().isEmpty());
-        QVERIFY(!pending.takeOldestRead()); // an exception to another read never ends the probe
-        pending.removeProbe();
-        QCOMPARE(pending.releasable(), QList<quint64>{temp});
-        pending.markSent(temp, 5000);
-        QCOMPARE(pending.takeOldestRead()->query, Query::pendingTempHumi);
     }
 
     void values()
@@ -353,26 +267,6 @@ private slots:
         QCOMPARE(deviceIdText(Device.left(10)), QStringLiteral("1234-0000")); // what a frame lacks reads as 0
     }
 
-    void probeScan()
-    {
-        BaudRateProbe probe;
-        probe.start(0);
-        probe.poll(300);
-        probe.poll(600); // left over from an earlier walk: the first rate still gets three polls
-        probe.start(600);
-        QCOMPARE(BaudProbe::rateForStep(probe.step()), BaudProbe::StartRate);
-
-        QStringList steps; // "tick:rate:debug" for each change of rate, "end" where it gives up
-        for (int tick = 1; tick <= 15; ++tick) {
-            const BaudRateProbe::Step step = probe.poll(600 + 300 * tick);
-            if (step.changeRate)
-                steps << QString("%1:%2:%3%4").arg(tick).arg(step.rate).arg(step.debugStep).arg(step.ended ? ":end" : "");
-        }
-        QCOMPARE(steps, QStringList({"3:9600:2", "6:4800:3", "9:2400:4", "12:9600:5:end"}));
-        QVERIFY(!probe.running());
-        QCOMPARE(probe.pollsAtRate(), quint32(0)); // an idle probe counts no ticks
-    }
-
     void probeAnswer()
     {
         QVERIFY(BaudProbe::isAnswer(hex("05 03 02 00 05 89 87")));
@@ -381,27 +275,11 @@ private slots:
         QVERIFY(!BaudProbe::isAnswer(hex("05 03 04 00 05 00 00"))); // byte count 4
         QVERIFY(!BaudProbe::isAnswer(hex("01 03 02")));             // cut short before its data
 
-        BaudRateProbe probe;
-        probe.start(0);
-        for (int tick = 1; tick <= 8; ++tick)
-            probe.poll(300 * tick); // at 4800, two polls counted: the next one would change the rate
-        const quint8 answered = probe.accept();
-        QCOMPARE(QString::fromLatin1(BaudProbe::answerMessage(answered)), QStringLiteral("Baudrate is 4800 !"));
-        for (int tick = 9; tick < 15; ++tick)
-            QVERIFY(!probe.poll(300 * tick).changeRate);
-
-        // Held by time instead of polls (zelvikctl): each rate for its time-out, with a second
-        // request at the same rate before moving on.
-        BaudRateProbe timed;
-        timed.setHold(0, 100, 2);
-        timed.start(0);
-        QVERIFY(!timed.at(99).changeRate && !timed.at(99).again);
-        QCOMPARE(timed.deadline(), qint64(100));
-        const BaudRateProbe::Step again = timed.at(100);
-        QVERIFY(again.again && !again.changeRate && again.rate == 19200);
-        const BaudRateProbe::Step next = timed.at(200);
-        QVERIFY(next.changeRate && next.rate == 9600);
+        QCOMPARE(QString::fromLatin1(BaudProbe::answerMessage(3)), QStringLiteral("Baudrate is 4800 !"));
+        QCOMPARE(QString::fromLatin1(BaudProbe::answerMessage(4)), QStringLiteral("Baudrate is 2400 !"));
+        QVERIFY(!BaudProbe::answerMessage(5)); // back at 9600 after no answer: nothing to announce
     }
+
     // What reaches the framer when the request went out and these chunks came back.
     void localEcho_data()
     {
