@@ -161,28 +161,6 @@ private slots:
         QCOMPARE(values({"lineEdit_Temp=", "lineEdit_Humi="}), (QStringList{"lineEdit_Temp=", "lineEdit_Humi="}));
     }
 
-    // A reply read at the tick that reaches the deadline still counts; after that tick the query
-    // has been reported and its late reply is ignored.
-    void deadline_data()
-    {
-        QTest::addColumn<int>("silentTicks");
-        QTest::addColumn<bool>("answered");
-        QTest::newRow("at 900 ms") << 2 << true;
-        QTest::newRow("at 1500 ms, after the deadline tick") << 4 << false;
-    }
-
-    void deadline()
-    {
-        QFETCH(int, silentTicks);
-        QFETCH(bool, answered);
-        QCOMPARE(request("pushButton_GetTempHumi"), TempRequest);
-        tick(silentTicks);
-        QVERIFY(sendOnNextTick(TempReply));
-        QCOMPARE(value("lineEdit_Temp"), answered ? QStringLiteral("23") : QString());
-        QCOMPARE(logLines().contains(noAnswer("QueryInnerTH")), !answered);
-        QCOMPARE(logLines().contains("Late reply dropped: it came after QueryInnerTH had been given up"), !answered);
-    }
-
     // Two queries pressed together, both replies in one poll: each goes to its own query, and the
     // measurement line names the unit chosen at the press.
     void twoRepliesInOnePoll()
@@ -194,23 +172,6 @@ private slots:
         QVERIFY(sendOnNextTick(Measurement + TempReply));
         QCOMPARE(values({"lineEdit_Temp=", "lineEdit_Humi="}), (QStringList{"lineEdit_Temp=23", "lineEdit_Humi=45"}));
         QCOMPARE(logLines(), (QStringList{hexText(Measurement + TempReply), "Sensor 2:  " + MeasurementValues}));
-    }
-
-    // A query that expects the same reply as one on the line waits; a lost reply then cannot give
-    // its successor's answer to the wrong query.
-    void sameSizeQueriesTakeTurns()
-    {
-        QVERIFY(press("pushButton_GetTempHumi") && press("pushButton_GetDeviceAddr"));
-        QCOMPARE(written, QList<QByteArray>{TempRequest}); // the address query waits its turn
-        QVERIFY(tickUntil([this] { return logLines().contains(noAnswer("QueryInnerTH")); }));
-        // A late reply to the temperature query may still come: the address query waits for a
-        // poll without input.
-        QCOMPARE(written, QList<QByteArray>{TempRequest});
-        tick();
-        QCOMPARE(written, (QList<QByteArray>{TempRequest, ProbeRequest})); // now the address query goes out
-        QVERIFY(sendOnNextTick(readReply("00 07")));
-        QCOMPARE(value("lineEdit_DeviceAddr"), QStringLiteral("7"));
-        QCOMPARE(value("lineEdit_Temp"), QString());
     }
 
     // The identity frame fills its field and 200 ms later, without a pause of the window, the
@@ -291,28 +252,6 @@ private slots:
         QCOMPARE(logLines().filter(QRegularExpression("^(Unframed|Reply refused|No answer)")), QStringList());
         option->trigger();
         QVERIFY(!MainWindow::rememberedLocalEcho());
-    }
-
-    // Switching local echo while the start of a reply is held back as a possible copy keeps those
-    // bytes: they are the device's reply after all.
-    void switchingLocalEchoKeepsHeldBytes()
-    {
-        auto *option = window->findChild<QAction *>("actionLocalEcho");
-        option->trigger();
-        QCOMPARE(request("pushButton_GetTempHumi"), TempRequest);
-        // The adapter echoes nothing; the reply's first two bytes happen to match the request's.
-        const QByteArray reply = withCrc("00 03 02 17 2D");
-        QVERIFY(sendOnNextTick(reply.left(2)));
-        option->trigger();
-        QVERIFY(sendOnNextTick(reply.mid(2)));
-        QCOMPARE(values({"lineEdit_Temp=", "lineEdit_Humi="}), (QStringList{"lineEdit_Temp=23", "lineEdit_Humi=45"}));
-    }
-
-    // A poll takes the newest 4,096 bytes at most and says how many it dropped.
-    void pollTakesAtMost4096Bytes()
-    {
-        QVERIFY(sendOnNextTick(QByteArray(5000, '\x55')));
-        QVERIFY(logLines().contains("904 bytes of unframed input dropped: more arrived than one poll takes"));
     }
 
     // An exception names the function that failed, not the read: with two reads waiting it says
