@@ -254,11 +254,14 @@ qint64 SensorSession::nextDeadline() const
     for (const PendingReplies::Outstanding &q : m_pending.queries) {
         if (q.sent() && q.query != Query::pendingBaudrate)
             consider(q.sentAtMs + m_answerTimeoutMs);
-        if (!q.sent()) {
-            if (const Distrust *d = distrustFor(q.expects)) {
-                consider(qMax(m_lastInputAt, d->sinceMs) + m_quietMs);
-                consider(qMax(d->sinceMs, q.waitingSinceMs) + m_answerTimeoutMs);
-            }
+    }
+    // A query that may go out once the line is quiet: when it will be, or when it is given up.
+    // (One waiting its turn behind another of its size goes out when that one has ended.)
+    for (const quint64 ticket : m_pending.releasable()) {
+        const PendingReplies::Outstanding *q = m_pending.find(ticket);
+        if (const Distrust *d = q ? distrustFor(q->expects) : nullptr) {
+            consider(qMax(m_lastInputAt, d->sinceMs) + m_quietMs);
+            consider(qMax(d->sinceMs, q->waitingSinceMs) + m_answerTimeoutMs);
         }
     }
     const PendingReplies::Outstanding *probe = m_pending.probe();
