@@ -191,6 +191,7 @@ private slots:
         row("a request of no known kind takes any frame", {"query 0 raw", "poll 300 x", "send 0 wake", "poll 600 wake"},
             {"> raw", "#1 x", "> wake", "echo wake"});
         row("a read to address AA", {"query 0 aa", "poll 300 t taa"}, {"> aa", "ignored t", "#1 taa"});
+        row("a stray native head before a reply", {"query 0 temp", "poll 300 dev<1 t"}, {"> temp", "dropped", "#1 t"});
         row("a read of 125 registers", {"query 0 r125", "poll 300 big"}, {"> r125", "#1 big"});
         row("queries written later", {"later 0 temp 0", "later 0 sensor 500", "next", "advance 0", "next", "advance 499", "advance 500", "next"},
             {"wake 0", "wake 500", "next 0", "> temp", "next 500", "> sensor", "next 1000"});
@@ -264,6 +265,31 @@ private slots:
         row("two sessions", {"query 0 temp", "b probe 0", "b query 0 sensor", "poll 300 t m", "b ticks 300 3 300", "b poll 1200 m"},
             {"> temp", "b > sensor", "#1 t", "ignored m", "b rate 19200", "b > addr", "b #2 m", "b " + Measured, "b step 2 9600",
              "b rate 9600"});
+    }
+
+    // A reply later than its deadline never answers the query of its size pressed behind it, at
+    // any phase of the poll, just under or over the deadline: it answers its own query or is late.
+    void lateReplyAtAnyPhase_data()
+    {
+        QTest::addColumn<int>("phase");
+        QTest::addColumn<int>("delay");
+        for (int phase : {0, 100, 200, 299})
+            for (int delay : {900, 990, 1010, 1200, 1290})
+                QTest::addRow("pressed %d ms into a poll, answered %d ms later", phase, delay) << phase << delay;
+    }
+
+    void lateReplyAtAnyPhase()
+    {
+        QFETCH(int, phase);
+        QFETCH(int, delay);
+        Bench bench;
+        bench.run(QStringLiteral("query %1 temp").arg(phase));
+        bench.run(QStringLiteral("query %1 addr").arg(phase));
+        for (int tick = 300; tick <= 3000; tick += 300)
+            bench.run(QStringLiteral("poll %1%2").arg(tick).arg(tick >= phase + delay && tick - 300 < phase + delay ? " t" : ""));
+        QVERIFY2(!bench.log.contains("#2 t"), qPrintable(bench.log.join(" | ")));
+        QVERIFY2(bench.log.contains("#1 t") != bench.log.contains("late t"), qPrintable(bench.log.join(" | ")));
+        QCOMPARE(bench.log.count("> addr"), 1);
     }
 
     void script()
