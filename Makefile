@@ -16,8 +16,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
+# Suites run two at a time; those that measure time or run the soak run alone (RUN_SERIAL).
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
 
 demo: build
 	$(BUILD)/tools/demo/zelvik-demo

@@ -457,9 +457,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             h.step(false, [&] { session.setLocalEcho(!session.localEcho(), now); });
         }
     }
-    // Polled on until nothing waits: each query, one after the other, within its attempts' deadlines,
-    // and the probe within its walk. Then nothing may be outstanding and the probe has ended.
-    const qint64 polls = (session.outstanding() + 1) * ((h.retries + 1) * h.timeoutMs / PollMs + 2) + 64;
+    // Polled on until nothing waits: each query, one after the other, within its attempts' deadlines
+    // and a quiet poll before each, and the probe within its walk. Then nothing may be outstanding
+    // and the probe has ended.
+    const qint64 polls = (session.outstanding() + 1) * ((h.retries + 1) * (h.timeoutMs / PollMs + 3) + 4) + 128;
     for (qint64 poll = 0; poll < polls && (session.outstanding() > 0 || session.probing() || session.nextDeadline() >= 0); ++poll) {
         now += PollMs;
         h.step(true, [&] { session.poll(QByteArray(), now); });
