@@ -121,8 +121,8 @@ public:
 
     // The earliest time at which advance() has something to do; -1 when nothing waits on time.
     qint64 nextDeadline() const;
-    // Queries waiting for an answer or to be written.
-    int outstanding() const { return int(m_pending.queries.size()); }
+    // Queries waiting for an answer or to be written, those due later included.
+    int outstanding() const { return int(m_pending.queries.size() + m_later.size()); }
     const PendingReplies &pending() const { return m_pending; }
     const BaudRateProbe &probe() const { return m_probe; }
 

@@ -230,7 +230,7 @@ private slots:
             QVERIFY(press(button));
         }
         QTRY_COMPARE_WITH_TIMEOUT(values(expected), expected, 3 * Answer);
-        QTRY_VERIFY_WITH_TIMEOUT(WindowProbe::pending(*window).queries.isEmpty(), 4 * Answer);
+        QTRY_VERIFY_WITH_TIMEOUT(WindowProbe::session(*window).outstanding() == 0, 4 * Answer);
         QTest::qWait(2 * Tick);
         const QStringList log = logLines();
         int at = 0;

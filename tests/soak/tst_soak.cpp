@@ -509,7 +509,7 @@ void SoakTest::group(const QVector<Kind> &kinds)
     // after it (the firmware request follows an identifier 200 ms later, before the next tick).
     int quietSince = -1;
     waitFor([&] {
-        if (!WindowProbe::pending(*window).queries.isEmpty())
+        if (WindowProbe::session(*window).outstanding() > 0) // the firmware request due later included
             quietSince = -1;
         else if (quietSince < 0)
             quietSince = ticks;
