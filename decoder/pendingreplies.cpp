@@ -116,14 +116,6 @@ QList<PendingReplies::Outstanding> PendingReplies::overdue(qint64 nowMs, qint64 
     return late;
 }
 
-void PendingReplies::restartProbe(qint64 nowMs)
-{
-    for (Outstanding &q : queries) {
-        if (q.query == Query::pendingBaudrate)
-            q.sentAtMs = nowMs;
-    }
-}
-
 void PendingReplies::removeProbe()
 {
     queries.erase(std::remove_if(queries.begin(), queries.end(),

@@ -78,8 +78,6 @@ struct PendingReplies {
     // first, left in place. The probe's request is left out: the probe's own walk decides when it
     // has waited long enough.
     QList<Outstanding> overdue(qint64 nowMs, qint64 timeoutMs) const;
-    // The probe's request was written again at another rate.
-    void restartProbe(qint64 nowMs);
     void removeProbe();
     // Forgets every query, sent or waiting (the port closed).
     void clearQueries() { queries.clear(); }

@@ -151,10 +151,10 @@ bool SensorSession::writeQuery(quint64 ticket, qint64 nowMs, bool waited)
     } else if (query.query == Query::pendingBaudrate) {
         // The probe starts at the highest rate; each step moves it down until the device answers.
         // A request that could not be written starts nothing and leaves the port as it was.
-        m_rateBeforeProbe = m_line->baudRate();
+        const qint32 rateBefore = m_line->baudRate();
         m_line->setBaudRate(BaudProbe::StartRate);
         if (!writeRequest(query.request, nowMs)) {
-            m_line->setBaudRate(m_rateBeforeProbe);
+            m_line->setBaudRate(rateBefore);
             return notWritten();
         }
         m_probe.start(nowMs);
@@ -308,7 +308,7 @@ int SensorSession::keyOf(FrameKind kind, const QByteArray &frame)
 void SensorSession::handle(const FramerEvent &cut, qint64 nowMs)
 {
     if (cut.type == FramerEvent::Frame) {
-        handleFrame(cut.kind, cut.bytes, nowMs);
+        handleFrame(cut.kind, cut.bytes);
         return;
     }
     emit note(noteKind(cut.type), cut.note);
@@ -325,9 +325,8 @@ void SensorSession::handle(const FramerEvent &cut, qint64 nowMs)
     }
 }
 
-void SensorSession::handleFrame(FrameKind kind, const QByteArray &frame, qint64 nowMs)
+void SensorSession::handleFrame(FrameKind kind, const QByteArray &frame)
 {
-    Q_UNUSED(nowMs)
     switch (kind) {
     case FrameKind::ReadReply:
         handleReadReply(frame);
@@ -362,7 +361,8 @@ void SensorSession::handleFrame(FrameKind kind, const QByteArray &frame, qint64 
 
 void SensorSession::unasked(FrameKind kind, const QByteArray &frame)
 {
-    if (const Distrust *d = distrustFor(keyOf(kind, frame)); d && keyOf(kind, frame) >= 0)
+    const int key = keyOf(kind, frame);
+    if (const Distrust *d = key >= 0 ? distrustFor(key) : nullptr)
         emit lateDropped(d->lateFor, frame);
     else
         emit ignored(frame);

@@ -180,7 +180,7 @@ private:
     bool writeQuery(quint64 ticket, qint64 nowMs, bool waited);
     bool writeRequest(const QByteArray &frame, qint64 nowMs);
     void handle(const FramerEvent &cut, qint64 nowMs);
-    void handleFrame(FrameKind kind, const QByteArray &frame, qint64 nowMs);
+    void handleFrame(FrameKind kind, const QByteArray &frame);
     void handleReadReply(const QByteArray &reply);
     void handleException(const QByteArray &reply);
     QByteArray probeRequest() const;
@@ -205,7 +205,6 @@ private:
     qint64 m_answerTimeoutMs = 1000;
     int m_retries = 0;
     quint8 m_address = 0;
-    qint32 m_rateBeforeProbe = 0;
 };
 
 Q_DECLARE_METATYPE(SensorSession::Reply)
