@@ -220,8 +220,9 @@ private slots:
         // three polls and ends back at 9600; its own walk, not the answer time-out, decides how
         // long it waits. A reply that comes while it waits for quiet is late.
         const QStringList walk = {"rate 19200", "> addr", "step 2 9600", "rate 9600", "> addr", "step 3 4800", "rate 4800", "> addr"};
-        row("the probe's walk", {"hold 3 0 1", "probe 0", "next", "ticks 300 20 300", "next"},
-            QStringList{"next 300"} + walk + QStringList{"step 4 2400", "rate 2400", "> addr", "step 5 9600", "rate 9600", "gave up 9600", "next -1"});
+        row("the probe's walk", {"hold 3 0 1", "probe 0", "next", "ticks 300 15 300", "next", "ticks 4800 1 300", "next"},
+            QStringList{"next 300"} + walk
+                + QStringList{"step 4 2400", "rate 2400", "> addr", "next -1", "step 5 9600", "rate 9600", "gave up 9600", "next -1"});
         row("the probe answered at 4800", {"probe 0", "query 100 sensor", "ticks 300 9 300", "poll 2800 x a1 a5", "ticks 3000 6 300"},
             QStringList{"> sensor"} + walk.mid(0, 2) + QStringList{"#2 none"} + walk.mid(2)
                 + QStringList{"refused read 2", "ignored a1", "found 4800 at 3 by a5"});
@@ -256,6 +257,15 @@ private slots:
         row("a babbling line", {"query 0 temp", "advance 1000", "query 1000 addr", "poll 1300 noise<9", "poll 1600 noise<9",
                                 "poll 1900 noise<9", "poll 2000 noise<9", "next"},
             {"> temp", "#1 none", "dropped", "dropped", "dropped", "dropped", "#2 none x0 never quiet", "next 3000"}); // a last byte waits as a frame start
+        // A query pressed later on a noisy line has its own second to wait for quiet.
+        QStringList noisy = {"query 0 temp", "advance 1000"}, heard = {"> temp", "#1 none"};
+        for (int at = 1300; at <= 2900; at += 200) {
+            noisy << QString("poll %1 noise<9").arg(at);
+            heard << "dropped";
+            if (at == 1700)
+                noisy << "query 1800 addr";
+        }
+        row("a babbling line, pressed later", noisy, heard << "#2 none x0 never quiet");
 
         // With local echo the copy of each request is dropped; switching hands the bytes held on.
         row("local echo", {"echo 0 on", "query 0 temp", "poll 300 temp t"}, {"> temp", "#1 t"});
