@@ -293,18 +293,6 @@ bool SensorSession::quietSince(const Distrust &distrust, qint64 nowMs) const
     return nowMs - qMax(m_lastInputAt, distrust.sinceMs) >= m_quietMs;
 }
 
-int SensorSession::keyOf(FrameKind kind, const QByteArray &frame)
-{
-    switch (kind) {
-    case FrameKind::ReadReply: return quint8(frame.at(2));
-    case FrameKind::Native: return PendingReplies::NativeKey + quint8(frame.at(1));
-    case FrameKind::WriteEcho:
-    case FrameKind::WriteMultipleAnswer:
-    case FrameKind::Exception: break;
-    }
-    return -1;
-}
-
 void SensorSession::handle(const FramerEvent &cut, qint64 nowMs)
 {
     if (cut.type == FramerEvent::Frame) {
@@ -361,7 +349,8 @@ void SensorSession::handleFrame(FrameKind kind, const QByteArray &frame)
 
 void SensorSession::unasked(FrameKind kind, const QByteArray &frame)
 {
-    const int key = keyOf(kind, frame);
+    // Only a read reply can be late here: a native frame is always shown, an echo is no answer.
+    const int key = kind == FrameKind::ReadReply ? quint8(frame.at(2)) : -1;
     if (const Distrust *d = key >= 0 ? distrustFor(key) : nullptr)
         emit lateDropped(d->lateFor, frame);
     else

@@ -170,7 +170,6 @@ private:
     void distrust(int key, qint64 nowMs, const Late &lateFor);
     const Distrust *distrustFor(int key) const;
     bool quietSince(const Distrust &distrust, qint64 nowMs) const;
-    static int keyOf(FrameKind kind, const QByteArray &frame);
     void unasked(FrameKind kind, const QByteArray &frame);
     void retryWhenQuiet(const PendingReplies::Outstanding &query, qint64 nowMs);
     void giveUpWaiting(PendingReplies::Outstanding query);
