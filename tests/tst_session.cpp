@@ -190,6 +190,9 @@ private slots:
              "refused write 2", "ignored wake"});
         row("a request of no known kind takes any frame", {"query 0 raw", "poll 300 x", "send 0 wake", "poll 600 wake"},
             {"> raw", "#1 x", "> wake", "echo wake"});
+        // A write's echo confirms it within one answer time-out; after that it is unasked.
+        row("a write's echo awaited for a time-out", {"send 0 wake", "next", "advance 1000", "next", "poll 1100 wake"},
+            {"> wake", "next 1000", "next -1", "ignored wake"});
         row("a read to address AA", {"query 0 aa", "poll 300 t taa"}, {"> aa", "ignored t", "#1 taa"});
         row("a stray native head before a reply", {"query 0 temp", "poll 300 dev<1 t"}, {"> temp", "dropped", "#1 t"});
         row("a read of 125 registers", {"query 0 r125", "poll 300 big"}, {"> r125", "#1 big"});
