@@ -142,6 +142,9 @@ private:
         const QLabel *caption;
         Input::Kind kind;
     };
+    // A pair of heating thresholds, both accepted one by one: true when the high one (first) lies
+    // above the low one; else an information box says so.
+    bool thresholdsAccepted(const CheckedField &high, const CheckedField &low);
     void queryOrSet(const QComboBox *mode, PendingReplies::Query query, const QByteArray &queryFrame,
                     const CheckedField &first, const CheckedField &second,
                     const std::function<QByteArray(const QString &, const QString &)> &setFrame);

@@ -47,8 +47,9 @@ const CommandHelp Commands[] = {
      "  set address N                 Modbus address, 1 to 255 (decimal or 0x hexadecimal)\n"
      "  set clean DURATION INTERVAL   automatic cleaning: seconds 0-255, every INTERVAL hours 0-255\n"
      "  set heat-mode auto|on|off     heater automatic, or manual with the heater on or off\n"
-     "  set temp-thresholds HIGH LOW  heating temperature thresholds, degrees C, -128 to 127\n"
-     "  set humi-thresholds HIGH LOW  heating humidity thresholds, percent, 0 to 100\n"
+     "  set temp-thresholds HIGH LOW  heating temperature thresholds, degrees C, -128 to 127,\n"
+     "                                HIGH above LOW\n"
+     "  set humi-thresholds HIGH LOW  heating humidity thresholds, percent, 0 to 100, HIGH above LOW\n"
      "  set work-mode all|single|select LIST\n"
      "                                all units, one unit at a time, or the units of LIST (1,2,4 or none)\n"
      "  set global LIST               units switched on (1,2,3,4 or none)\n"
@@ -251,6 +252,10 @@ void parseSet(Invocation &inv, const QStringList &args)
         inv.topic = temp ? Topic::TempThresholds : Topic::HumiThresholds;
         inv.values << checkedNumber(a.at(0), range, QStringLiteral("high threshold"))
                    << checkedNumber(a.at(1), range, QStringLiteral("low threshold"));
+        if (!Input::thresholdsOrdered(inv.values.at(0), inv.values.at(1)))
+            throw Refusal{QStringLiteral("invalid high threshold '%1' (expected above the low threshold %2)")
+                              .arg(a.at(0).trimmed())
+                              .arg(inv.values.at(1))};
         request = temp ? Commands::setHeatTempThresholds(number(inv.values.at(0)), number(inv.values.at(1)))
                        : Commands::setHeatHumiThresholds(number(inv.values.at(0)), number(inv.values.at(1)));
     } else if (setting == QLatin1String("work-mode")) {

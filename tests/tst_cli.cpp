@@ -157,6 +157,7 @@ private slots:
         row("set temp-thresholds 0 -129", "invalid low threshold '-129' (expected -128 to 127)");
         row("set humi-thresholds 101 0", "(expected 0 to 100)");
         row("set humi-thresholds 50 -1", "invalid low threshold '-1' (expected 0 to 100)");
+        row("set humi-thresholds 90 95", "invalid high threshold '90' (expected above the low threshold 95)");
         row("set clean 256 1", "invalid cleaning duration '256' (expected 0 to 255)");
         row("set clean 1 256", "invalid cleaning interval '256' (expected 0 to 255)");
         row("clean-now -1", "invalid cleaning duration '-1' (expected 0 to 255)");
