@@ -1,5 +1,6 @@
 #include "invocation.h"
 
+#include "baudprobe.h"
 #include "commandframes.h"
 #include "frames.h"
 #include "inputcheck.h"
@@ -89,6 +90,34 @@ QString commandHelp(const CommandHelp &command)
         .arg(QLatin1String(command.synopsis), QLatin1String(command.text));
 }
 
+// "a, b, c or d": the choices an argument takes, for its refusal.
+QString alternatives(const QStringList &choices)
+{
+    if (choices.size() < 2)
+        return choices.value(0);
+    return QStringLiteral("%1 or %2").arg(choices.mid(0, choices.size() - 1).join(QStringLiteral(", ")), choices.last());
+}
+
+// The refusal of an argument of one kind: what it is, as given, and what that kind takes. Each
+// kind below words its choices once.
+Refusal invalid(const QString &what, const QString &text, const QString &expected)
+{
+    return Refusal{QStringLiteral("invalid %1 '%2' (expected %3)").arg(what, text, expected)};
+}
+
+QStringList commandNames()
+{
+    QStringList names;
+    for (const CommandHelp &command : Commands)
+        names << QLatin1String(command.name);
+    return names;
+}
+
+Refusal unknownCommand(const QString &name)
+{
+    return Refusal{QStringLiteral("unknown command '%1' (expected %2)").arg(name, alternatives(commandNames()))};
+}
+
 // Decimal with an optional minus sign, or hexadecimal digits after 0x; blanks around it are
 // allowed, as the window's fields allow them, but nothing inside it (no "0x 1", "0x+1", "0x-1").
 std::optional<qint64> integer(const QString &text)
@@ -109,7 +138,7 @@ int checkedNumber(const QString &text, int low, int high, const QString &what)
 {
     const std::optional<qint64> value = integer(text);
     if (!value || *value < low || *value > high)
-        throw Refusal{QStringLiteral("invalid %1 '%2' (expected %3 to %4)").arg(what, text).arg(low).arg(high)};
+        throw invalid(what, text, QStringLiteral("%1 to %2").arg(low).arg(high));
     return int(*value);
 }
 
@@ -120,14 +149,43 @@ int checkedNumber(const QString &text, Input::Kind kind, const QString &what)
     return checkedNumber(text, range.minimum, range.maximum, what);
 }
 
-// "avg" for the average of the units, or a unit number 1 to 4.
-int unitIndex(const QString &text)
+// A measuring unit 1 to 4, or -1.
+int unitNumber(const QString &text)
+{
+    if (text.size() == 1 && text.at(0) >= QLatin1Char('1') && text.at(0) <= QLatin1Char('4'))
+        return text.at(0).digitValue();
+    return -1;
+}
+
+const QString UnitChoices = QStringLiteral("avg, 1, 2, 3 or 4");
+
+// "avg" for the average of the units (0), or a unit number 1 to 4.
+std::optional<int> unitOrAverage(const QString &text)
 {
     if (text == QLatin1String("avg"))
         return 0;
-    if (text.size() == 1 && text.at(0) >= QLatin1Char('1') && text.at(0) <= QLatin1Char('4'))
-        return text.at(0).digitValue();
-    throw Refusal{QStringLiteral("invalid unit '%1' (expected avg, 1, 2, 3 or 4)").arg(text)};
+    const int unit = unitNumber(text);
+    return unit > 0 ? std::optional<int>(unit) : std::nullopt;
+}
+
+int unitIndex(const QString &text)
+{
+    if (const std::optional<int> unit = unitOrAverage(text))
+        return *unit;
+    throw invalid(QStringLiteral("unit"), text, UnitChoices);
+}
+
+// The units a monitor reads each round: "avg,2,4".
+QList<int> unitIndexes(const QString &text)
+{
+    QList<int> units;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const std::optional<int> unit = unitOrAverage(part);
+        if (!unit)
+            throw invalid(QStringLiteral("unit list"), text, UnitChoices + QStringLiteral(" separated by commas"));
+        units << *unit;
+    }
+    return units;
 }
 
 int rangeIndex(const QString &text)
@@ -137,7 +195,7 @@ int rangeIndex(const QString &text)
         if (text.compare(QLatin1String(names[i]), Qt::CaseInsensitive) == 0)
             return i;
     }
-    throw Refusal{QStringLiteral("invalid range '%1' (expected pm2.5, pm10 or pm100)").arg(text)};
+    throw invalid(QStringLiteral("range"), text, QStringLiteral("pm2.5, pm10 or pm100"));
 }
 
 // "1,2,4" as a unit mask, "none" as 0.
@@ -147,12 +205,35 @@ quint8 unitMaskOf(const QString &text)
         return 0;
     std::array<bool, 4> ticked{};
     for (const QString &part : text.split(QLatin1Char(','))) {
-        const int unit = part == QLatin1String("avg") ? -1 : unitIndex(part);
+        const int unit = unitNumber(part);
         if (unit < 1)
-            throw Refusal{QStringLiteral("invalid unit list '%1' (expected units 1 to 4 separated by commas, or none)").arg(text)};
+            throw invalid(QStringLiteral("unit list"), text, QStringLiteral("1, 2, 3 or 4 separated by commas, or none"));
         ticked[size_t(unit - 1)] = true;
     }
     return Commands::unitMask(ticked);
+}
+
+// One of rates, written in decimal as the choices are listed (blanks around it allowed).
+int rateOf(const QString &text, QList<int> rates)
+{
+    std::sort(rates.begin(), rates.end());
+    rates.erase(std::unique(rates.begin(), rates.end()), rates.end());
+    QStringList names;
+    for (int rate : rates)
+        names << QString::number(rate);
+    const int index = names.indexOf(text.trimmed());
+    if (index < 0)
+        throw invalid(QStringLiteral("baud rate"), text, alternatives(names));
+    return rates.at(index);
+}
+
+// The rates the port can be opened at: those the probe tries.
+qint32 lineRate(const QString &text)
+{
+    QList<int> rates;
+    for (quint8 step = 1; step <= BaudProbe::RatesTried; ++step)
+        rates << BaudProbe::rateForStep(step);
+    return rateOf(text, rates);
 }
 
 void expectCount(const QStringList &args, int count, const QString &synopsis)
@@ -208,7 +289,11 @@ void parseGet(Invocation &inv, const QStringList &args)
         inv.requests << addressed(inv.options, Commands::calibrationQuery(inv.unit, inv.range));
         return;
     }
-    throw Refusal{QStringLiteral("unknown setting '%1' for get").arg(setting)};
+    QStringList names;
+    for (const Plain &p : plain)
+        names << QLatin1String(p.name);
+    names.insert(names.indexOf(QLatin1String("temp-humi")), QStringLiteral("calibration"));
+    throw Refusal{QStringLiteral("unknown setting '%1' for get (expected %2)").arg(setting, alternatives(names))};
 }
 
 void parseSet(Invocation &inv, const QStringList &args)
@@ -242,7 +327,7 @@ void parseSet(Invocation &inv, const QStringList &args)
         else if (a.at(0) == QLatin1String("on") || a.at(0) == QLatin1String("off"))
             request = Commands::manualHeat(a.at(0) == QLatin1String("on"));
         else
-            throw Refusal{QStringLiteral("invalid heat mode '%1' (expected auto, on or off)").arg(a.at(0))};
+            throw invalid(QStringLiteral("heat mode"), a.at(0), QStringLiteral("auto, on or off"));
         // The mode and the heater as the register holds them: high byte mode, low byte heater.
         inv.values << quint8(request.at(4)) << quint8(request.at(5));
     } else if (setting == QLatin1String("temp-thresholds") || setting == QLatin1String("humi-thresholds")) {
@@ -253,9 +338,8 @@ void parseSet(Invocation &inv, const QStringList &args)
         inv.values << checkedNumber(a.at(0), range, QStringLiteral("high threshold"))
                    << checkedNumber(a.at(1), range, QStringLiteral("low threshold"));
         if (!Input::thresholdsOrdered(inv.values.at(0), inv.values.at(1)))
-            throw Refusal{QStringLiteral("invalid high threshold '%1' (expected above the low threshold %2)")
-                              .arg(a.at(0).trimmed())
-                              .arg(inv.values.at(1))};
+            throw invalid(QStringLiteral("high threshold"), a.at(0),
+                          QStringLiteral("above the low threshold %1").arg(inv.values.at(1)));
         request = temp ? Commands::setHeatTempThresholds(number(inv.values.at(0)), number(inv.values.at(1)))
                        : Commands::setHeatHumiThresholds(number(inv.values.at(0)), number(inv.values.at(1)));
     } else if (setting == QLatin1String("work-mode")) {
@@ -287,15 +371,17 @@ void parseSet(Invocation &inv, const QStringList &args)
         expectCount(a, 1, QStringLiteral("set baud RATE"));
         inv.topic = Topic::Baud;
         // The index of the rate in the window's list "9600", "4800", "9600", "19200".
-        static const int rates[] = {9600, 4800, 9600, 19200};
-        const std::optional<qint64> rate = integer(a.at(0));
-        const int index = rate ? int(std::find(std::begin(rates), std::end(rates), *rate) - std::begin(rates)) : 4;
-        if (index == 4)
-            throw Refusal{QStringLiteral("invalid baud rate '%1' (expected 4800, 9600 or 19200)").arg(a.at(0))};
-        inv.values << rates[index];
-        request = Commands::setBaudRate(index);
+        static const QList<int> rates = {9600, 4800, 9600, 19200};
+        const int rate = rateOf(a.at(0), rates);
+        inv.values << rate;
+        request = Commands::setBaudRate(int(rates.indexOf(rate)));
     } else {
-        throw Refusal{QStringLiteral("unknown setting '%1' for set").arg(setting)};
+        static const QStringList names = {QStringLiteral("address"),         QStringLiteral("clean"),
+                                          QStringLiteral("heat-mode"),       QStringLiteral("temp-thresholds"),
+                                          QStringLiteral("humi-thresholds"), QStringLiteral("work-mode"),
+                                          QStringLiteral("global"),          QStringLiteral("calibration"),
+                                          QStringLiteral("baud")};
+        throw Refusal{QStringLiteral("unknown setting '%1' for set (expected %2)").arg(setting, alternatives(names))};
     }
     inv.requests << addressed(inv.options, request);
 }
@@ -319,14 +405,12 @@ void parseMonitor(Invocation &inv, const QStringList &args)
         bool ok = false;
         inv.intervalS = parser.value(interval).toDouble(&ok);
         if (!ok || !std::isfinite(inv.intervalS) || inv.intervalS < 0 || inv.intervalS > 86400)
-            throw Refusal{QStringLiteral("invalid interval '%1' (expected 0 to 86400 seconds)").arg(parser.value(interval))};
+            throw invalid(QStringLiteral("interval"), parser.value(interval), QStringLiteral("0 to 86400 seconds"));
     }
     if (parser.isSet(count))
         inv.count = checkedNumber(parser.value(count), 1, 1000000000, QStringLiteral("count"));
     if (parser.isSet(units)) {
-        inv.units.clear();
-        for (const QString &unit : parser.value(units).split(QLatin1Char(',')))
-            inv.units << unitIndex(unit);
+        inv.units = unitIndexes(parser.value(units));
     }
     inv.csv = parser.isSet(csv);
     if (inv.csv && inv.options.json)
@@ -364,7 +448,7 @@ void parseCommand(Invocation &inv, const QString &name, const QStringList &args)
         inv.requests << Commands::getDeviceInfo() << Commands::firmwareIdRequest();
     } else if (name == QLatin1String("read")) {
         if (args.size() > 1)
-            throw Refusal{QStringLiteral("read takes at most one unit (avg, 1, 2, 3 or 4)")};
+            throw Refusal{QStringLiteral("read takes at most one unit (%1)").arg(UnitChoices)};
         inv.topic = Topic::Reading;
         inv.unit = args.isEmpty() ? 0 : unitIndex(args.first());
         inv.units = {inv.unit};
@@ -395,7 +479,7 @@ void parseCommand(Invocation &inv, const QString &name, const QStringList &args)
         else if (args.first() == QLatin1String("native"))
             inv.requests << addressed(o, Commands::changeToKelvra());
         else
-            throw Refusal{QStringLiteral("invalid protocol '%1' (expected modbus or native)").arg(args.first())};
+            throw invalid(QStringLiteral("protocol"), args.first(), QStringLiteral("modbus or native"));
         inv.values << (args.first() == QLatin1String("modbus") ? 1 : 0);
     } else if (name == QLatin1String("factory-reset")) {
         if (args != QStringList{QStringLiteral("--yes")})
@@ -411,7 +495,7 @@ void parseCommand(Invocation &inv, const QString &name, const QStringList &args)
         inv.topic = Topic::Raw;
         inv.requests << rawBytes(args);
     } else {
-        throw Refusal{QStringLiteral("unknown command '%1'").arg(name)};
+        throw unknownCommand(name);
     }
 }
 
@@ -492,7 +576,7 @@ Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
         const QString topic = parser.isSet(help) ? name : args.value(0);
         const CommandHelp *command = findCommand(topic);
         if (!topic.isEmpty() && !command) {
-            result.text = QStringLiteral("unknown command '%1'").arg(topic);
+            result.text = unknownCommand(topic).message;
             return result;
         }
         result.kind = Parsed::Help;
@@ -514,11 +598,8 @@ Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
         Invocation &inv = result.invocation;
         Options &o = inv.options;
         o.port = parser.isSet(port) ? parser.value(port) : portFromEnvironment;
-        if (parser.isSet(baud)) {
-            o.baud = checkedNumber(parser.value(baud), 2400, 19200, QStringLiteral("baud rate"));
-            if (o.baud != 2400 && o.baud != 4800 && o.baud != 9600 && o.baud != 19200)
-                throw Refusal{QStringLiteral("invalid baud rate '%1' (expected 2400, 4800, 9600 or 19200)").arg(o.baud)};
-        }
+        if (parser.isSet(baud))
+            o.baud = lineRate(parser.value(baud));
         if (parser.isSet(address))
             o.address = quint8(checkedNumber(parser.value(address), 0, 255, QStringLiteral("address")));
         if (parser.isSet(timeout))

@@ -140,7 +140,8 @@ private slots:
     }
 
     // Every refusal of the arguments is exit 2 with the reason and the usage line, and nothing
-    // reaches the line.
+    // reaches the line. Each kind of argument lists the choices it takes, the same whatever was
+    // given, and takes every choice it lists.
     void usage_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -174,12 +175,29 @@ private slots:
         row("factory-reset", "confirm with --yes");
         row("frobnicate", "unknown command 'frobnicate'");
         row("get", "get needs a setting");
-        row("get baud", "unknown setting 'baud' for get");
         row("get address 1", "get address expects no arguments");
         row("raw 0", "raw expects bytes in hexadecimal");
         row("--json monitor --csv", "monitor takes --csv or --json, not both");
         row("monitor --interval -1", "invalid interval '-1'");
         row("--bogus read", "Unknown option 'bogus'");
+        row("set global 0", "invalid unit list '0' (expected 1, 2, 3 or 4 separated by commas, or none)");
+        row("set global avg", "invalid unit list 'avg' (expected 1, 2, 3 or 4 separated by commas, or none)");
+        row("set work-mode select 1,,2", "invalid unit list '1,,2' (expected 1, 2, 3 or 4 separated by commas, or none)");
+        row("monitor --units avg,0", "invalid unit list 'avg,0' (expected avg, 1, 2, 3 or 4 separated by commas)");
+        row("read avg,1", "invalid unit 'avg,1' (expected avg, 1, 2, 3 or 4)");
+        row("--baud 1234 read", "invalid baud rate '1234' (expected 2400, 4800, 9600 or 19200)");
+        row("--baud 3000 read", "invalid baud rate '3000' (expected 2400, 4800, 9600 or 19200)");
+        row("--baud 0x2580 read", "invalid baud rate '0x2580' (expected 2400, 4800, 9600 or 19200)");
+        row("set baud 3000", "invalid baud rate '3000' (expected 4800, 9600 or 19200)");
+        row("set heat-mode manual", "invalid heat mode 'manual' (expected auto, on or off)");
+        row("protocol kelvra", "invalid protocol 'kelvra' (expected modbus or native)");
+        row("get calibration 1 pm25", "invalid range 'pm25' (expected pm2.5, pm10 or pm100)");
+        row("get baud", "unknown setting 'baud' for get (expected address, clean, heat-mode, temp-thresholds, humi-thresholds, "
+                        "work-mode, global, calibration, temp-humi, self-test or factors)");
+        row("set factors 1", "unknown setting 'factors' for set (expected address, clean, heat-mode, temp-thresholds, "
+                             "humi-thresholds, work-mode, global, calibration or baud)");
+        row("help frobnicate", "unknown command 'frobnicate' (expected info, read, monitor, get, set, clean-now, sleep, wake, "
+                               "protocol, factory-reset, probe or raw)");
         QTest::newRow("raw read of 126 registers")
             << QStringList{QStringLiteral("raw"), hexText(withCrc("01 03 00 00 00 7E"))}
             << QStringLiteral("Modbus reads at most 125 registers (0x7d) at once; this read asks for 126");
