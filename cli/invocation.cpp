@@ -561,7 +561,10 @@ Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
     parser.addOptions({port, baud, address, timeout, retries, json, localEcho, help, version});
 
     Parsed result;
-    if (!parser.parse(QStringList{QStringLiteral("zelvikctl")} + arguments)) {
+    const bool parsed = parser.parse(QStringList{QStringLiteral("zelvikctl")} + arguments);
+    // Known even when the arguments are refused: the refusal is then printed as JSON too.
+    result.invocation.options.json = parser.isSet(json);
+    if (!parsed) {
         result.text = parser.errorText();
         return result;
     }
@@ -606,7 +609,6 @@ Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
             o.timeoutMs = checkedNumber(parser.value(timeout), 10, 60000, QStringLiteral("time-out"));
         if (parser.isSet(retries))
             o.retries = checkedNumber(parser.value(retries), 0, 100, QStringLiteral("retry count"));
-        o.json = parser.isSet(json);
         o.localEcho = parser.isSet(localEcho);
         parseCommand(inv, name, args);
         if (o.port.isEmpty())

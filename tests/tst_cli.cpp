@@ -213,7 +213,7 @@ private slots:
         QCOMPARE(run.status, 2);
         QVERIFY2(run.err.startsWith(QStringLiteral("zelvikctl: ")) && run.err.contains(reason), qPrintable(run.err));
         QVERIFY2(run.err.contains(Cli::usageLine()), qPrintable(run.err));
-        QCOMPARE(run.out, QString());
+        QCOMPARE(run.out.isEmpty(), !args.contains(QStringLiteral("--json"))); // JSON: the refusal as an object
         QCOMPARE(line.readFor(50), QByteArray());
     }
 
@@ -487,45 +487,104 @@ private slots:
             QCOMPARE(run.out, QStringLiteral("Baud rate: %1 (Modbus address 0x09)").arg(rate));
         } else {
             QCOMPARE(run.status, 3);
-            QCOMPARE(run.err.trimmed(), QStringLiteral("zelvikctl: no answer on %1 at 19200, 9600, 4800, 2400 baud").arg(device.path));
+            QCOMPARE(run.err.trimmed(), QStringLiteral("zelvikctl: no answer on %1 at 19200, 9600, 4800, 2400 baud; try 'zelvikctl wake' in "
+                                                       "case it is asleep or 'zelvikctl protocol modbus' in case it was switched "
+                                                       "to its native protocol")
+                                            .arg(device.path));
         }
     }
 
-    // Replies the test writes itself: how an exchange that brings no answer is reported.
-    void outcomes_data()
+    // A run that brings no result, against replies the test writes itself: the reason on standard
+    // error and nothing on standard output; with --json the same reason on standard error and one
+    // object on standard output with the exit status, the bytes the device sent instead of an
+    // answer and, when nothing answered, what to try.
+    void failures_data()
     {
-        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("request"); // empty: refused before anything is sent
+        QTest::addColumn<QByteArray>("reply");   // written after the request, shown in the JSON when any
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("message"); // all of stderr after the program's name
-        QTest::newRow("refused") << withCrc("01 83 02") << 1
-                                 << QStringLiteral("the device refused the request: exception 2 (illegal data address)");
+        QTest::addColumn<QString>("message"); // stderr's first line after the program's name; PORT for the port
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("hinted");
+        QTest::addColumn<QString>("unit"); // a monitor's reading: its unit
+        const QStringList get = words("--timeout 300 --retries 0 get temp-humi");
+        const QByteArray request = withCrc("00 03 00 A8 00 01");
+        QTest::newRow("usage") << words("set global 0") << QByteArray() << QByteArray() << 2
+                               << QStringLiteral("invalid unit list '0' (expected 1, 2, 3 or 4 separated by commas, or none)")
+                               << QStringLiteral("set global") << false << QString();
+        QTest::newRow("no answer") << get << request << QByteArray() << 3
+                                   << QStringLiteral("no answer on PORT at 9600 baud after 1 attempt(s)") << QStringLiteral("get temp-humi")
+                                   << true << QString();
+        QTest::newRow("refused") << get << request << withCrc("01 83 02") << 1
+                                 << QStringLiteral("the device refused the request: exception 2 (illegal data address)")
+                                 << QStringLiteral("get temp-humi") << false << QString();
         const QByteArray other = withCrc("01 03 04 00 01 00 02");
-        QTest::newRow("answer to something else") << other << 1
-                                                  << QStringLiteral("the device answered something else: ") + hexText(other).trimmed();
-        const QByteArray damaged = hex("01 03 02 F9 3F 00 00");
-        QTest::newRow("damaged") << damaged << 3
-                                 << QStringLiteral("no answer on PORT at 9600 baud after 1 attempt(s) (Reply refused: CRC mismatch "
-                                                   "(expected %1, got 00 00))")
-                                        .arg(hexText(withCrc("01 03 02 F9 3F").right(2)).trimmed());
+        QTest::newRow("answer to something else") << get << request << other << 1
+                                                  << QStringLiteral("the device answered something else: ") + hexText(other).trimmed()
+                                                  << QStringLiteral("get temp-humi") << false << QString();
+        QTest::newRow("bad check value") << get << request << hex("01 03 02 F9 3F 00 00") << 3
+                                         << QStringLiteral("no answer on PORT at 9600 baud after 1 attempt(s) (Reply refused: CRC mismatch "
+                                                           "(expected %1, got 00 00))")
+                                                .arg(hexText(withCrc("01 03 02 F9 3F").right(2)).trimmed())
+                                         << QStringLiteral("get temp-humi") << true << QString();
+        QTest::newRow("monitor, no answer") << words("--timeout 100 --retries 0 monitor --count 1 --units 2")
+                                            << withCrc("00 03 02 B4 00 04") << QByteArray() << 3
+                                            << QStringLiteral("no answer on PORT at 9600 baud after 1 attempt(s)")
+                                            << QStringLiteral("monitor") << true << QStringLiteral("2");
     }
 
-    void outcomes()
+    void failures()
     {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, request);
         QFETCH(QByteArray, reply);
         QFETCH(int, status);
         QFETCH(QString, message);
-        PtyPair line;
-        QVERIFY(line.isValid());
-        QProcess process;
-        process.start(QStringLiteral(ZELVIK_CTL), QStringList{QStringLiteral("--port"), line.slavePath()}
-                                                      + words("--timeout 300 --retries 0 get temp-humi"));
-        QCOMPARE(line.read(8), withCrc("00 03 00 A8 00 01"));
-        line.write(reply);
-        QVERIFY(process.waitForFinished(3000));
-        QCOMPARE(process.exitCode(), status);
-        QCOMPARE(QString::fromUtf8(process.readAllStandardError()).trimmed(),
-                 QStringLiteral("zelvikctl: ") + message.replace(QLatin1String("PORT"), line.slavePath()));
-        QCOMPARE(process.readAllStandardOutput(), QByteArray());
+        QFETCH(QString, command);
+        QFETCH(bool, hinted);
+        QFETCH(QString, unit);
+        const QString hint = QStringLiteral("try 'zelvikctl probe' to find the device's baud rate, 'zelvikctl wake' in case it is asleep "
+                                            "or 'zelvikctl protocol modbus' in case it was switched to its native protocol");
+        for (const bool json : {false, true}) {
+            PtyPair line;
+            QVERIFY(line.isValid());
+            const QString error = QString(message).replace(QLatin1String("PORT"), line.slavePath());
+            QProcess process;
+            process.start(QStringLiteral(ZELVIK_CTL), QStringList{QStringLiteral("--port"), line.slavePath()}
+                                                          + (json ? QStringList{QStringLiteral("--json")} : QStringList()) + args);
+            QCOMPARE(line.read(request.size()), request);
+            line.write(reply);
+            QVERIFY(process.waitForFinished(3000));
+            QCOMPARE(process.exitCode(), status);
+            const QString err = QString::fromUtf8(process.readAllStandardError());
+            QString complaint = err.section(QLatin1Char('\n'), 0, 0);
+            if (!unit.isEmpty()) // a monitor's complaint names the time and the unit first
+                complaint.remove(QRegularExpression(QStringLiteral("^zelvikctl: %1 unit %2: ").arg(Time, unit)));
+            else
+                complaint.remove(QRegularExpression(QStringLiteral("^zelvikctl: ")));
+            QCOMPARE(complaint, hinted ? error + QStringLiteral("; ") + hint : error);
+            QCOMPARE(err.count(QLatin1Char('\n')), status == 2 ? 3 : 1);
+            const QByteArray out = process.readAllStandardOutput();
+            if (!json) {
+                QCOMPARE(out, QByteArray());
+                continue;
+            }
+            QVERIFY2(out.endsWith('\n') && out.count('\n') == 1, out.constData());
+            QJsonObject printed = QJsonDocument::fromJson(out).object();
+            if (!unit.isEmpty()) {
+                QCOMPARE(printed.take(QStringLiteral("unit")).toString(), unit);
+                const QString time = printed.take(QStringLiteral("time")).toString();
+                QVERIFY2(QRegularExpression(QStringLiteral("^%1$").arg(Time)).match(time).hasMatch(), qPrintable(time));
+            }
+            QJsonObject expected{{QStringLiteral("command"), command}, {QStringLiteral("error"), error},
+                                 {QStringLiteral("exit_status"), status}};
+            if (!reply.isEmpty())
+                expected[QStringLiteral("reply")] = hexText(reply).trimmed();
+            if (hinted)
+                expected[QStringLiteral("hint")] = hint;
+            QCOMPARE(printed, expected);
+        }
     }
 
     // Drops and flipped bits: retries bring every answer in, and only intact replies are shown.
