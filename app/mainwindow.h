@@ -112,6 +112,10 @@ private:
 
     // The log pane's context menu and the session record behind it.
     void setUpLogPane();
+    // Log lines that say more in a tool tip; the line's text block carries the kind.
+    enum class LogTip { None = -1, NoAnswer = 1 };
+    void tipLastLogLine(LogTip tip);
+    QString logTipText(LogTip tip) const;
     void saveLog();
     void saveMeasurements();
 
