@@ -249,13 +249,20 @@ QByteArray addressed(const Options &options, const QByteArray &request)
     return withModbusAddress(request, options.address);
 }
 
+// A get or set without a setting it knows, and the settings it knows.
+Refusal settingRefusal(const QString &verb, const QStringList &args, const QStringList &names)
+{
+    const QString expected = alternatives(names);
+    if (args.isEmpty())
+        return Refusal{QStringLiteral("%1 needs a setting (expected %2)").arg(verb, expected)};
+    return Refusal{QStringLiteral("unknown setting '%1' for %2 (expected %3)").arg(args.first(), verb, expected)};
+}
+
 void parseGet(Invocation &inv, const QStringList &args)
 {
-    if (args.isEmpty())
-        throw Refusal{QStringLiteral("get needs a setting")};
-    const QString &setting = args.first();
+    const QString setting = args.value(0);
     const QStringList rest = args.mid(1);
-    inv.command = QStringLiteral("get ") + setting;
+    inv.command = QStringLiteral("get %1").arg(setting).trimmed();
     struct Plain {
         const char *name;
         Topic topic;
@@ -274,14 +281,14 @@ void parseGet(Invocation &inv, const QStringList &args)
         {"factors", Topic::Factors, Commands::getSelfTestFactors},
     };
     for (const Plain &p : plain) {
-        if (setting == QLatin1String(p.name)) {
+        if (!args.isEmpty() && setting == QLatin1String(p.name)) {
             expectCount(rest, 0, QStringLiteral("get ") + setting);
             inv.topic = p.topic;
             inv.requests << addressed(inv.options, p.request());
             return;
         }
     }
-    if (setting == QLatin1String("calibration")) {
+    if (!args.isEmpty() && setting == QLatin1String("calibration")) {
         expectCount(rest, 2, QStringLiteral("get calibration UNIT RANGE"));
         inv.topic = Topic::Calibration;
         inv.unit = unitIndex(rest.at(0));
@@ -293,22 +300,30 @@ void parseGet(Invocation &inv, const QStringList &args)
     for (const Plain &p : plain)
         names << QLatin1String(p.name);
     names.insert(names.indexOf(QLatin1String("temp-humi")), QStringLiteral("calibration"));
-    throw Refusal{QStringLiteral("unknown setting '%1' for get (expected %2)").arg(setting, alternatives(names))};
+    throw settingRefusal(QStringLiteral("get"), args, names);
+}
+
+// The settings parseSet() writes, in the order of its branches.
+QStringList setSettings()
+{
+    return {QStringLiteral("address"),   QStringLiteral("clean"),  QStringLiteral("heat-mode"),
+            QStringLiteral("temp-thresholds"), QStringLiteral("humi-thresholds"), QStringLiteral("work-mode"),
+            QStringLiteral("global"),    QStringLiteral("calibration"), QStringLiteral("baud")};
 }
 
 void parseSet(Invocation &inv, const QStringList &args)
 {
     using Input::Kind;
-    if (args.isEmpty())
-        throw Refusal{QStringLiteral("set needs a setting")};
-    const QString &setting = args.first();
+    const QString setting = args.value(0);
     const QStringList a = args.mid(1);
-    inv.command = QStringLiteral("set ") + setting;
+    inv.command = QStringLiteral("set %1").arg(setting).trimmed();
     inv.write = true;
     QByteArray request;
     auto number = [](int value) { return QString::number(value); };
 
-    if (setting == QLatin1String("address")) {
+    if (args.isEmpty()) {
+        throw settingRefusal(QStringLiteral("set"), args, setSettings());
+    } else if (setting == QLatin1String("address")) {
         expectCount(a, 1, QStringLiteral("set address N"));
         inv.topic = Topic::Address;
         inv.values << checkedNumber(a.at(0), Kind::DeviceAddress, QStringLiteral("address"));
@@ -376,12 +391,7 @@ void parseSet(Invocation &inv, const QStringList &args)
         inv.values << rate;
         request = Commands::setBaudRate(int(rates.indexOf(rate)));
     } else {
-        static const QStringList names = {QStringLiteral("address"),         QStringLiteral("clean"),
-                                          QStringLiteral("heat-mode"),       QStringLiteral("temp-thresholds"),
-                                          QStringLiteral("humi-thresholds"), QStringLiteral("work-mode"),
-                                          QStringLiteral("global"),          QStringLiteral("calibration"),
-                                          QStringLiteral("baud")};
-        throw Refusal{QStringLiteral("unknown setting '%1' for set (expected %2)").arg(setting, alternatives(names))};
+        throw settingRefusal(QStringLiteral("set"), args, setSettings());
     }
     inv.requests << addressed(inv.options, request);
 }
@@ -552,7 +562,7 @@ Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
                                                     "check value, 0 to 100 (default 2)."),
                                      QStringLiteral("N"));
     const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("Print one JSON object per result (monitor: one per line)."));
+                                  QStringLiteral("Print one JSON object per result, and one per failure (monitor: one per line)."));
     const QCommandLineOption localEcho(QStringLiteral("local-echo"),
                                        QStringLiteral("The adapter echoes what it sends (some RS-485 adapters): "
                                                       "drop that copy of each request."));

@@ -174,7 +174,8 @@ private slots:
         row("read 5", "invalid unit '5'");
         row("factory-reset", "confirm with --yes");
         row("frobnicate", "unknown command 'frobnicate'");
-        row("get", "get needs a setting");
+        row("get", "get needs a setting (expected address, clean, heat-mode, temp-thresholds, humi-thresholds, work-mode, "
+                   "global, calibration, temp-humi, self-test or factors)");
         row("get address 1", "get address expects no arguments");
         row("raw 0", "raw expects bytes in hexadecimal");
         row("--json monitor --csv", "monitor takes --csv or --json, not both");
