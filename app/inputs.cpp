@@ -33,7 +33,7 @@ bool MainWindow::thresholdsAccepted(const CheckedField &high, const CheckedField
     const int lowValue = Input::accepted(low.kind, low.edit->text()).value_or(0);
     if (Input::thresholdsOrdered(highValue, lowValue))
         return true;
-    openBox(tr("Information"), tr("\"%1\" must be above \"%2\": %3 is not above %4. Nothing was sent.")
+    openBox(tr("Information"), tr(R"("%1" must be above "%2": %3 is not above %4. Nothing was sent.)")
                                    .arg(captionInSentence(high.caption->text()), captionInSentence(low.caption->text()))
                                    .arg(highValue)
                                    .arg(lowValue));

@@ -88,7 +88,7 @@ QString MainWindow::logTipText(LogTip tip) const
         return QString();
     // The buttons as the operator finds them: their captions, and the tab each is on.
     const auto onTab = [this](const QAbstractButton *button, QWidget *page) {
-        return tr("\"%1\" (tab \"%2\")").arg(button->text(), ui->tabWidget->tabText(ui->tabWidget->indexOf(page)));
+        return tr(R"("%1" (tab "%2"))").arg(button->text(), ui->tabWidget->tabText(ui->tabWidget->indexOf(page)));
     };
     QString hint = SessionTexts::noAnswerHint(onTab(ui->pushButton_GetBaudrate, ui->tab_DeviceAddr),
                                               onTab(ui->pushButton_WakeDevice, ui->tab),
