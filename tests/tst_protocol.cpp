@@ -153,26 +153,14 @@ private slots:
 
     // A threshold pair is sent only with the high one strictly above the low one: crossed or
     // equal thresholds are refused, one degree or percent apart is enough.
-    void thresholdPairs_data()
-    {
-        QTest::addColumn<int>("high");
-        QTest::addColumn<int>("low");
-        QTest::addColumn<bool>("ordered");
-        QTest::newRow("default temperatures") << 5 << -10 << true;
-        QTest::newRow("one apart") << 1 << 0 << true;
-        QTest::newRow("widest") << 127 << -128 << true;
-        QTest::newRow("equal") << 50 << 50 << false;
-        QTest::newRow("humidity crossed") << 90 << 95 << false;
-        QTest::newRow("temperature crossed") << -5 << 10 << false;
-        QTest::newRow("extremes crossed") << -128 << 127 << false;
-    }
-
     void thresholdPairs()
     {
-        QFETCH(int, high);
-        QFETCH(int, low);
-        QFETCH(bool, ordered);
-        QCOMPARE(Input::thresholdsOrdered(high, low), ordered);
+        const struct {
+            int high, low;
+            bool ordered;
+        } rows[] = {{5, -10, true}, {1, 0, true}, {127, -128, true}, {50, 50, false}, {90, 95, false}, {-5, 10, false}, {-128, 127, false}};
+        for (const auto &row : rows)
+            QVERIFY2(Input::thresholdsOrdered(row.high, row.low) == row.ordered, qPrintable(QString("%1/%2").arg(row.high).arg(row.low)));
     }
 
     void deviceId_data()
