@@ -351,5 +351,7 @@ void MainWindow::queryOrSet(const QComboBox *mode, PendingReplies::Query query, 
     }
     if (!inputAccepted(first.edit, first.caption, first.kind) || !inputAccepted(second.edit, second.caption, second.kind))
         return;
+    if (Input::isThreshold(first.kind) && !thresholdsAccepted(first, second))
+        return;
     sendAndEcho(setFrame(first.edit->text(), second.edit->text()));
 }

@@ -112,6 +112,10 @@ private:
 
     // The log pane's context menu and the session record behind it.
     void setUpLogPane();
+    // Log lines that say more in a tool tip; the line's text block carries the kind.
+    enum class LogTip { None = -1, NoAnswer = 1 };
+    void tipLastLogLine(LogTip tip);
+    QString logTipText(LogTip tip) const;
     void saveLog();
     void saveMeasurements();
 
@@ -142,6 +146,9 @@ private:
         const QLabel *caption;
         Input::Kind kind;
     };
+    // A pair of heating thresholds, both accepted one by one: true when the high one (first) lies
+    // above the low one; else an information box says so.
+    bool thresholdsAccepted(const CheckedField &high, const CheckedField &low);
     void queryOrSet(const QComboBox *mode, PendingReplies::Query query, const QByteArray &queryFrame,
                     const CheckedField &first, const CheckedField &second,
                     const std::function<QByteArray(const QString &, const QString &)> &setFrame);

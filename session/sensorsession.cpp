@@ -300,6 +300,8 @@ void SensorSession::handle(const FramerEvent &cut, qint64 nowMs)
         return;
     }
     emit note(noteKind(cut.type), cut.note);
+    if (cut.type == FramerEvent::BadCheck || cut.type == FramerEvent::Incomplete)
+        emit damaged(cut.bytes);
     // With retries, a damaged reply is asked for again (once the line is quiet) instead of
     // after the time-out.
     if (cut.type == FramerEvent::BadCheck && m_retries > 0) {

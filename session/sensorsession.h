@@ -148,6 +148,9 @@ signals:
     // The probe's first request, which waited for a quiet line, could not be written.
     void probeNotStarted();
     void note(SensorSession::Note kind, const QString &line);
+    // The bytes of a reply that could not be read: a whole frame whose check value failed, or the
+    // start of one that never completed (its note says which).
+    void damaged(const QByteArray &bytes);
     // advance() has something to do at this time (a request due later).
     void wakeUpAt(qint64 atMs);
 
