@@ -18,7 +18,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSplitter>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -111,14 +111,18 @@ MeasurementsWindow::MeasurementsWindow(SensorSession &session, const SessionLine
     m_plot = new QwtPlot;
     m_plot->setObjectName(QStringLiteral("plotMeasurements"));
     m_plot->setCanvasBackground(Qt::white);
+    // The date scale's hint grows with its labels; the window must not grow with it.
+    m_plot->setMinimumSize(400, 250);
     m_plot->setAxisTitle(QwtPlot::yLeft, text("µg/m³"));
     auto *dates = new QwtDateScaleDraw(Qt::LocalTime);
+    dates->setDateFormat(QwtDate::Millisecond, QStringLiteral("hh:mm:ss.zzz"));
     dates->setDateFormat(QwtDate::Second, QStringLiteral("hh:mm:ss"));
     dates->setDateFormat(QwtDate::Minute, QStringLiteral("hh:mm"));
     dates->setDateFormat(QwtDate::Hour, QStringLiteral("hh:mm"));
     dates->setDateFormat(QwtDate::Day, QStringLiteral("ddd dd.MM"));
     m_plot->setAxisScaleDraw(QwtPlot::xBottom, dates);
     m_plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
+    m_plot->setAxisMaxMajor(QwtPlot::xBottom, 6);
     auto *grid = new QwtPlotGrid;
     grid->setMajorPen(QColor(0xdd, 0xdd, 0xdd), 0, Qt::SolidLine);
     grid->attach(m_plot);
@@ -148,7 +152,7 @@ MeasurementsWindow::MeasurementsWindow(SensorSession &session, const SessionLine
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
     QStringList sizeHeaders, targetHeaders;
-    const char *const styleMarks[ReadingStore::Sizes] = {"───", "– –", "···"};
+    const char *const styleMarks[ReadingStore::Sizes] = {"—", "- -", "···"};
     for (int size = 0; size < ReadingStore::Sizes; ++size)
         sizeHeaders << text(SizeNames[size]) + QLatin1Char(' ') + QString::fromUtf8(styleMarks[size]);
     for (int target = 0; target < ReadingStore::Targets; ++target)
@@ -165,9 +169,13 @@ MeasurementsWindow::MeasurementsWindow(SensorSession &session, const SessionLine
             m_table->setItem(target, size, item);
         }
     }
-    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_table->setMinimumWidth(300);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Wide enough for the widest value the device can give (6553.5) beside the tick.
+    m_table->horizontalHeader()->setMinimumSectionSize(
+        m_table->fontMetrics().horizontalAdvance(QStringLiteral("6553.5")) + 4 * m_table->style()->pixelMetric(QStyle::PM_IndicatorWidth));
     connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
         QwtPlotCurve *shown = m_curves[item->row() * ReadingStore::Sizes + item->column()];
         const bool visible = item->checkState() == Qt::Checked;
@@ -199,8 +207,9 @@ MeasurementsWindow::MeasurementsWindow(SensorSession &session, const SessionLine
     auto *side = new QWidget;
     auto *sideLayout = new QVBoxLayout(side);
     sideLayout->setContentsMargins(0, 0, 0, 0);
-    sideLayout->addWidget(m_table, 1);
+    sideLayout->addWidget(m_table);
     sideLayout->addWidget(m_status);
+    sideLayout->addStretch();
     auto *viewButtons = new QGridLayout;
     viewButtons->addWidget(m_pause, 0, 0);
     viewButtons->addWidget(autoscaleButton, 0, 1);
@@ -208,16 +217,23 @@ MeasurementsWindow::MeasurementsWindow(SensorSession &session, const SessionLine
     viewButtons->addWidget(csvButton, 1, 1);
     sideLayout->addLayout(viewButtons);
 
-    auto *splitter = new QSplitter;
-    splitter->addWidget(m_plot);
-    splitter->addWidget(side);
-    splitter->setStretchFactor(0, 1);
-    splitter->setCollapsible(0, false);
+    // The side is as wide as the table, which shows all its cells and nothing more.
+    // (Header sizes are only known once shown, so they are estimated from the font.)
+    const QFontMetrics metrics = m_table->fontMetrics();
+    const int column = m_table->horizontalHeader()->minimumSectionSize();
+    m_table->horizontalHeader()->setDefaultSectionSize(column);
+    const int rows = ReadingStore::Targets * (metrics.height() + 8);
+    m_table->setFixedSize(metrics.horizontalAdvance(text("All Sensor")) + 24 + ReadingStore::Sizes * column + 4,
+                          metrics.height() + 12 + rows);
+    side->setFixedWidth(m_table->width());
+    auto *body = new QHBoxLayout;
+    body->addWidget(m_plot, 1);
+    body->addWidget(side);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(controls);
-    layout->addWidget(splitter, 1);
-    resize(1100, 560);
+    layout->addLayout(body, 1);
+    resize(1150, 560);
 
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &MeasurementsWindow::advance);
