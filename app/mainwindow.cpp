@@ -103,8 +103,12 @@ MainWindow::~MainWindow()
 
 void MainWindow::showMeasurements()
 {
-    if (!measurements)
+    if (!measurements) {
         measurements = new MeasurementsWindow(session, link, [this] { return now(); }, this);
+        // Readings pressed before it was first opened are in the chart too.
+        for (const SessionRecord::Reading &reading : record.readings())
+            measurements->addReading(reading.time.toMSecsSinceEpoch(), reading.unitIndex, reading.value);
+    }
     measurements->show();
     measurements->raise();
     measurements->activateWindow();

@@ -168,24 +168,33 @@ private slots:
         QCOMPARE(WindowProbe::session(*window).outstanding(), 0);
     }
 
-    // On a pseudo-terminal: a refused reading is a gap and the next goes out; the readings export
-    // as the project's CSV and the chart as a PNG of the plot's size.
+    // On a pseudo-terminal: a ReadResult pressed before the window was first opened is in its
+    // chart, a refused reading is a gap and the next goes out; the readings export as the
+    // project's CSV and the chart as a PNG of the plot's size.
     void refusalAndExport()
     {
         QVERIFY(openOnPty());
         driveTime();
+        const QByteArray reply = hex("01 03 08 00 7B 01 C8 03 15 00 00 AF 51");
+        widget<QComboBox>(QStringLiteral("comboBoxSendObject"))->setCurrentIndex(3);
+        QVERIFY(WindowFixture::press(QStringLiteral("pushButton_GetSensorData")));
+        QVERIFY(deliver(reply));
+        tick();
         openMeasurements();
+        QCOMPARE(measurements->store().readings(), 1);
+        QCOMPARE(measurements->store().reading(0).target, 3);
         start({0});
         QCOMPARE(written.last(), Commands::readSensorData(0));
-        QVERIFY(deliver(hex("01 03 08 00 7B 01 C8 03 15 00 00 AF 51")));
+        QVERIFY(deliver(reply));
         tick();
-        QCOMPARE(written.size(), 2); // the next reading went out at once
+        QCOMPARE(written.last(), Commands::readSensorData(0)); // the next reading went out at once
+        const int sent = written.size();
         QVERIFY(deliver(withCrc("01 83 02")));
         tick();
         QCOMPARE(measurements->refusals(), 1);
-        QCOMPARE(measurements->store().readings(), 2);
-        QVERIFY(measurements->store().reading(1).gap);
-        QCOMPARE(written.size(), 3);
+        QCOMPARE(measurements->store().readings(), 3);
+        QVERIFY(measurements->store().reading(2).gap);
+        QCOMPARE(written.size(), sent + 1);
         QVERIFY(press(QStringLiteral("pushButtonStop")));
 
         QTemporaryDir dir;
@@ -194,8 +203,9 @@ private slots:
         QFile csv(dir.filePath("m.csv"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QList<QByteArray> rows = csv.readAll().split('\n');
-        QCOMPARE(rows.size(), 3);
-        QVERIFY(rows.at(1).endsWith(",avg,12.3,45.6,789"));
+        QCOMPARE(rows.size(), 4);
+        QVERIFY(rows.at(1).endsWith(",3,12.3,45.6,789"));
+        QVERIFY(rows.at(2).endsWith(",avg,12.3,45.6,789"));
         measurements->resize(900, 500);
         QVERIFY2(measurements->savePng(dir.filePath("c.png"), &error), qPrintable(error));
         QImage image(dir.filePath("c.png"));
