@@ -8,6 +8,7 @@
 #include <QtWidgets>
 
 #include "commandframes.h"
+#include "envelopecurve.h"
 #include "measurementswindow.h"
 #include <qwt_plot.h>
 #include "simprocess.h"
@@ -15,6 +16,7 @@
 #include "windowfixture.h"
 #include "windowprobe.h"
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -211,6 +213,46 @@ private slots:
         QImage image(dir.filePath("c.png"));
         QCOMPARE(image.size(), measurements->plot()->size() * measurements->plot()->devicePixelRatioF());
         QVERIFY(!measurements->saveCsv(dir.path(), &error)); // a folder is no file to write
+    }
+
+    // Unticking a cell hides its line; a paused view stays where it is while readings come;
+    // Autoscale shows them all again. The chart breaks the line at a gap.
+    void viewControls()
+    {
+        newWindow();
+        openMeasurements();
+        const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
+        Values::Measurement value;
+        for (int i = 0; i < 10; ++i) {
+            value.pm25 = float(10 + i);
+            i == 5 ? measurements->addGap(t0 + i * 1000, 2) : measurements->addReading(t0 + i * 1000, 2, value);
+        }
+        QwtPlot *plot = measurements->plot();
+        QVERIFY(QTest::qWaitForWindowExposed(measurements));
+        measurements->findChild<QPushButton *>(QStringLiteral("pushButtonAutoscale"))->click();
+        QVERIFY(plot->axisInterval(QwtPlot::xBottom).minValue() <= double(t0));
+        QVERIFY(plot->axisInterval(QwtPlot::yLeft).maxValue() >= 19.0);
+        QImage canvas(plot->canvas()->size(), QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&canvas);
+        plot->drawCanvas(&painter);
+        const QVector<QPointF> &drawn = measurements->curve(2, ReadingStore::Pm25)->drawnPoints();
+        QCOMPARE(std::count_if(drawn.cbegin(), drawn.cend(), [](const QPointF &p) { return std::isnan(p.y()); }), 1);
+
+        auto *table = measurements->findChild<QTableWidget *>(QStringLiteral("tableLatest"));
+        QCOMPARE(table->item(2, 0)->text(), QStringLiteral("19"));
+        table->item(2, 0)->setCheckState(Qt::Unchecked);
+        QVERIFY(!measurements->curve(2, ReadingStore::Pm25)->isVisible());
+        QVERIFY(measurements->curve(2, ReadingStore::Pm10)->isVisible());
+
+        measurements->findChild<QPushButton *>(QStringLiteral("pushButtonPause"))->click();
+        const QwtInterval held = plot->axisInterval(QwtPlot::xBottom);
+        value.pm25 = 500;
+        measurements->addReading(t0 + 3600 * 1000, 1, value);
+        QTest::qWait(400); // longer than the chart waits to redraw
+        QCOMPARE(plot->axisInterval(QwtPlot::xBottom), held);
+        measurements->findChild<QPushButton *>(QStringLiteral("pushButtonAutoscale"))->click();
+        QVERIFY(plot->axisInterval(QwtPlot::xBottom).maxValue() >= double(t0 + 3600 * 1000));
+        QVERIFY(plot->axisInterval(QwtPlot::yLeft).maxValue() >= 500.0);
     }
 
 private:
