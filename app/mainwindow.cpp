@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "hextext.h"
+#include "measurementswindow.h"
 
 #include <algorithm>
 
@@ -52,6 +53,13 @@ MainWindow::MainWindow(QWidget *parent)
     optionsMenu->setToolTipsVisible(true);
     optionsMenu->addAction(localEchoAction);
     ui->menuBar->insertMenu(aboutMenu->menuAction(), optionsMenu);
+    auto *measurementsAction = new QAction(tr("Measurements…"), this);
+    measurementsAction->setObjectName(QStringLiteral("actionMeasurements"));
+    measurementsAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+M")));
+    connect(measurementsAction, &QAction::triggered, this, &MainWindow::showMeasurements);
+    auto *toolsMenu = new QMenu(tr("&Tools"), ui->menuBar);
+    toolsMenu->addAction(measurementsAction);
+    ui->menuBar->insertMenu(optionsMenu->menuAction(), toolsMenu);
 
     ui->pushButton_SetID->setVisible(false);
 
@@ -86,10 +94,24 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    delete measurements; // it takes its reading back from the session
     link.close();
     session.disconnect(this); // nothing is shown once the form has gone
     session.lineClosed();
     delete ui;
+}
+
+void MainWindow::showMeasurements()
+{
+    if (!measurements) {
+        measurements = new MeasurementsWindow(session, link, [this] { return now(); }, this);
+        // Readings pressed before it was first opened are in the chart too.
+        for (const SessionRecord::Reading &reading : record.readings())
+            measurements->addReading(reading.time.toMSecsSinceEpoch(), reading.unitIndex, reading.value);
+    }
+    measurements->show();
+    measurements->raise();
+    measurements->activateWindow();
 }
 
 namespace {

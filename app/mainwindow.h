@@ -18,6 +18,7 @@ namespace Ui {
 class MainWindow;
 }
 
+class MeasurementsWindow;
 class QAction;
 class QComboBox;
 class QLabel;
@@ -183,6 +184,9 @@ private:
     QString openedPort; // as the operator chose it, for the messages about it
     SessionRecord record;
     QAction *localEchoAction = nullptr;
+    // Readings on a schedule and their chart (menu "Measurements…", Ctrl+M), made when first opened.
+    void showMeasurements();
+    MeasurementsWindow *measurements = nullptr;
 };
 
 #endif
