@@ -241,6 +241,8 @@ QList<Discovery> discovery(const QString &device, const QString &firmware, const
             c[QStringLiteral("name")] = QStringLiteral("%1 %2").arg(unit == 0 ? QStringLiteral("Average") : QStringLiteral("Unit ") + target,
                                                                     QLatin1String(size.title));
             c[QStringLiteral("unique_id")] = QStringLiteral("zelvik_%1_%2").arg(device, objectId);
+            // The entity id (sensor.zelvik_<device>_<target>_<size>) rather than one from the name alone.
+            c[QStringLiteral("object_id")] = c[QStringLiteral("unique_id")];
             c[QStringLiteral("state_topic")] = stateTopic(device, unit);
             c[QStringLiteral("value_template")] = QStringLiteral("{{ value_json.%1 }}").arg(QLatin1String(size.key));
             c[QStringLiteral("unit_of_measurement")] = QStringLiteral("µg/m³");
