@@ -446,6 +446,20 @@ private slots:
         for (const char *key : {"avg_pm2_5", "avg_pm10", "avg_pm100"})
             QVERIFY2(configs.contains(QStringLiteral("homeassistant/sensor/zelvik_1234-abcd/%1/config {").arg(QLatin1String(key))), qPrintable(configs));
 
+        // Home Assistant coming online asks for the configurations again (not their retained copies).
+        const int clients = broker.err.count(QLatin1String("New client connected"));
+        QProcess fresh;
+        fresh.start(QStringLiteral("mosquitto_sub"), {QStringLiteral("-p"), QString::number(broker.port), QStringLiteral("-t"),
+                                                      QStringLiteral("homeassistant/sensor/#"), QStringLiteral("-R"), QStringLiteral("-C"),
+                                                      QStringLiteral("3"), QStringLiteral("-W"), QStringLiteral("5")});
+        QVERIFY(QTest::qWaitFor([&] { return broker.err.count(QLatin1String("New client connected")) > clients; }, 5000));
+        QTest::qWait(100); // connected is not yet subscribed
+        QCOMPARE(QProcess::execute(QStringLiteral("mosquitto_pub"), {QStringLiteral("-p"), QString::number(broker.port), QStringLiteral("-t"),
+                                                                      QStringLiteral("homeassistant/status"), QStringLiteral("-m"), QStringLiteral("online")}), 0);
+        QVERIFY(fresh.waitForFinished(8000));
+        QCOMPARE(fresh.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(fresh.readAllStandardOutput()).count(QStringLiteral("\"unit_of_measurement\":\"µg/m³\"")), 3);
+
         // The broker goes away for a dozen readings and comes back.
         broker.stop();
         const double okAtStop = serve.value(okSeries);
