@@ -162,13 +162,30 @@ bool MqttChannel::start(QString *error)
     mosquitto_disconnect_callback_set(m_mosq, &MqttChannel::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &MqttChannel::onPublish);
     mosquitto_message_callback_set(m_mosq, &MqttChannel::onMessage);
-    // A broker that is down now is tried again by the loop's reconnection.
+    m_firstTry.setSingleShot(true);
+    connect(&m_firstTry, &QTimer::timeout, this, [this] { tryFirstConnection(); });
+    return tryFirstConnection(error);
+}
+
+// The library's loop reconnects a connection that was once made, but not a first one that failed:
+// until the broker has accepted once, the connection is started again here, 2 s doubling to 30 s.
+bool MqttChannel::tryFirstConnection(QString *error)
+{
+    if (m_everConnected)
+        return true;
+    mosquitto_loop_stop(m_mosq, true);
     mosquitto_connect_async(m_mosq, m_settings.host.toUtf8().constData(), m_settings.port, KeepAliveS);
     const int rc = mosquitto_loop_start(m_mosq);
     if (rc != MOSQ_ERR_SUCCESS) {
-        *error = QStringLiteral("cannot start the MQTT loop: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
+        const QString why = QStringLiteral("cannot start the MQTT loop: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
+        if (error)
+            *error = why;
+        else
+            emit complaint(QStringLiteral("MQTT %1: %2").arg(m_device, why));
         return false;
     }
+    m_firstTry.start(m_firstTryMs);
+    m_firstTryMs = qMin(m_firstTryMs * 2, 30000);
     return true;
 }
 
@@ -246,6 +263,8 @@ void MqttChannel::connectedAs(int rc)
     }
     m_refusedSaid = false;
     m_connected = true;
+    m_everConnected = true;
+    m_firstTry.stop();
     mosquitto_subscribe(m_mosq, nullptr, AssistantStatus, 1);
     // What is published from the signal (the retained state) goes ahead of the readings that
     // waited, which follow in order.

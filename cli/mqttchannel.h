@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 
@@ -77,11 +78,15 @@ private:
     void disconnected(int rc);
     void acknowledged(int mid);
     void send();
+    bool tryFirstConnection(QString *error = nullptr);
 
     MqttSettings m_settings;
     QString m_device;
     mosquitto *m_mosq = nullptr;
     bool m_connected = false;
+    bool m_everConnected = false;
+    QTimer m_firstTry;
+    int m_firstTryMs = 2000;
     bool m_refusedSaid = false;
     bool m_announcing = false; // inside connectedToBroker(): publish() puts messages first
     size_t m_front = 0;

@@ -490,6 +490,26 @@ private slots:
         QCOMPARE(seen.filter(QStringLiteral("status online")).isEmpty(), false);
     }
 
+    // A broker that is not there yet when serve starts: it is tried again until it is.
+    void brokerLate()
+    {
+        Simulator device;
+        QVERIFY2(device.start({}), qPrintable(device.error));
+        Broker broker;
+        Serve serve;
+        QVERIFY2(serve.start({QStringLiteral("--units"), QStringLiteral("avg"), QStringLiteral("--interval"), QStringLiteral("0.2"),
+                              QStringLiteral("--mqtt"), broker.url(), QStringLiteral("--port"), device.path}),
+                 qPrintable(serve.err));
+        QVERIFY2(serve.err.contains(QLatin1String("cannot be reached now")), qPrintable(serve.err));
+        QVERIFY2(broker.start(), qPrintable(broker.err));
+        QProcess status;
+        status.start(QStringLiteral("mosquitto_sub"), {QStringLiteral("-p"), QString::number(broker.port), QStringLiteral("-t"),
+                                                       QStringLiteral("zelvik/+/status"), QStringLiteral("-C"), QStringLiteral("1"),
+                                                       QStringLiteral("-W"), QStringLiteral("15")});
+        QVERIFY(status.waitForFinished(20000));
+        QCOMPARE(status.readAllStandardOutput().trimmed(), QByteArray("online"));
+    }
+
     // A broker that asks for a password: refused at start with its own status, accepted with the
     // right one from a file or the environment.
     void brokerCredentials_data()
