@@ -7,10 +7,14 @@
 //                                 next; median and spread beside the 21.9 ms floor.
 //   monitor ZELVIKCTL SIMULATOR S `zelvikctl --json monitor --interval 0.1` for S seconds: readings
 //                                 per second and the drift of its schedule, from the times it printed.
+//   serve ZELVIKCTL SIMULATOR N S `zelvikctl serve --interval 1` over N simulators (--delay 22):
+//                                 S seconds of readings alone, then S seconds with 100 scrapes of
+//                                 /metrics a second, each on a fresh connection; CPU per sensor in
+//                                 both, resident memory, and the scrapes' latency percentiles.
 //   startup RUNS PROGRAM...       start to exit of each program (arguments after a '+' in its
 //                                 text, e.g. "zelvikctl+--version"), RUNS times in turn, median.
 // zelvikctl is measured from outside, as a script runs it. With ZELVIK_BENCH_SHORT set (as ctest
-// runs it) at most 20 reads, 2 s of monitor and 3 runs.
+// runs it) at most 20 reads, 2 s of monitor, 2 sensors for 2 s of serve and 3 runs.
 #include "shortrun.h"
 
 #include <QCoreApplication>
@@ -18,17 +22,23 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
 #include <QProcess>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QThread>
 
 #include <algorithm>
 #include <iterator>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -157,6 +167,126 @@ int monitor(const QString &ctl, const QString &simulator, int seconds)
     return 0;
 }
 
+// CPU time (user + system) of a process so far, in milliseconds.
+double cpuMs(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = file.readAll();
+    // The fields after the command name, which is in brackets and may hold blanks.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble(); // utime, stime
+    return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
+}
+
+qint64 statusKb(qint64 pid, const char *field)
+{
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// One GET /metrics on a fresh connection: milliseconds from connect to the whole answer, or -1.
+double scrape(quint16 port, QByteArray *answer)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(2000))
+        return -1;
+    socket.write("GET /metrics HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    answer->clear();
+    while (socket.waitForReadyRead(2000))
+        *answer += socket.readAll();
+    *answer += socket.readAll();
+    return answer->startsWith("HTTP/1.1 200") ? double(clock.nsecsElapsed()) / 1e6 : -1;
+}
+
+int serve(const QString &ctl, const QString &simulator, int sensors, int seconds)
+{
+    sensors = Bench::sized(sensors, 2);
+    seconds = Bench::sized(seconds, 2);
+    if (Bench::shortRun())
+        std::printf("short run: %d sensors, %d s each phase; too short for figures\n", sensors, seconds);
+    std::vector<std::unique_ptr<Simulator>> sims;
+    QStringList args{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                     QStringLiteral("--interval"), QStringLiteral("1")};
+    for (int i = 0; i < sensors; ++i) {
+        sims.push_back(std::make_unique<Simulator>());
+        const QString port = startSimulator(*sims.back(), simulator, {QStringLiteral("--delay"), QStringLiteral("22"),
+                                                                     QStringLiteral("--seed"), QString::number(i + 1)});
+        if (port.isEmpty()) {
+            std::fprintf(stderr, "serve: simulator %d did not start\n", i);
+            return 1;
+        }
+        args << QStringLiteral("--port") << port;
+    }
+    Simulator run; // ended by SIGTERM like a simulator
+    run.start(ctl, args);
+    QByteArray said;
+    QElapsedTimer wait;
+    wait.start();
+    while (!said.contains("/metrics") && wait.elapsed() < 10000 && run.waitForReadyRead(100))
+        said += run.readAllStandardError();
+    said += run.readAllStandardError();
+    const int at = said.indexOf("127.0.0.1:");
+    const quint16 port = at < 0 ? 0 : quint16(said.mid(at + 10, said.indexOf('/', at) - at - 10).toUInt());
+    if (port == 0) {
+        std::fprintf(stderr, "serve: zelvikctl serve did not start: %s\n", said.constData());
+        return 1;
+    }
+    // Every sensor read at least once before the clock starts.
+    QByteArray answer;
+    while (wait.elapsed() < 20000) {
+        scrape(port, &answer);
+        const QList<QByteArray> lines = answer.split('\n');
+        if (std::count_if(lines.begin(), lines.end(), [](const QByteArray &l) {
+                return l.startsWith("zelvik_up{") && l.endsWith(" 1");
+            }) == sensors)
+            break;
+        QThread::msleep(100);
+    }
+    const qint64 pid = run.processId();
+    const double cpu0 = cpuMs(pid);
+    QThread::msleep(ulong(seconds) * 1000);
+    const double cpu1 = cpuMs(pid);
+    std::vector<double> ms;
+    QElapsedTimer clock;
+    clock.start();
+    int failed = 0;
+    for (int i = 0; i < seconds * 100; ++i) {
+        const qint64 due = qint64(i) * 10;
+        if (clock.elapsed() < due)
+            QThread::msleep(ulong(due - clock.elapsed()));
+        const double took = scrape(port, &answer);
+        if (took < 0)
+            ++failed;
+        else
+            ms.push_back(took);
+    }
+    const double rate = 1000.0 * double(seconds * 100) / double(clock.elapsed());
+    const double cpu2 = cpuMs(pid);
+    const int readings = answer.count("zelvik_particulate_matter_micrograms_per_cubic_meter{");
+    const qint64 rss = statusKb(pid, "VmRSS:");
+    const qint64 peak = statusKb(pid, "VmHWM:");
+    const double idleShare = (cpu1 - cpu0) / (10.0 * seconds) / sensors; // % of a core per sensor
+    const double loadShare = (cpu2 - cpu1) / (10.0 * seconds * (double(clock.elapsed()) / 1000.0 / seconds)) / sensors;
+    std::printf("zelvikctl serve, %d sensors at --interval 1 (5 targets each, simulator --delay 22), %d s: "
+                "CPU %.3f %% of a core per sensor; resident memory %lld kB (peak %lld kB)\n",
+                sensors, seconds, idleShare, rss, peak);
+    std::printf("zelvikctl serve with %.1f scrapes/s of /metrics (%d series of readings), %zu scrapes, %d failed: "
+                "median %.2f ms, p99 %.2f ms, max %.2f ms; CPU %.3f %% of a core per sensor\n",
+                rate, readings, ms.size(), failed, quantile(ms, 0.5), quantile(ms, 0.99), quantile(ms, 1), loadShare);
+    return failed == 0 && readings > 0 ? 0 : 1;
+}
+
 double runOnce(const QStringList &command)
 {
     std::vector<QByteArray> storage;
@@ -221,9 +351,11 @@ int main(int argc, char *argv[])
         return roundTrip(args.at(2), args.at(3), args.at(4).toInt());
     if (mode == QLatin1String("monitor") && args.size() == 5 && args.at(4).toInt() >= 1)
         return monitor(args.at(2), args.at(3), args.at(4).toInt());
+    if (mode == QLatin1String("serve") && args.size() == 6 && args.at(4).toInt() >= 1 && args.at(5).toInt() >= 1)
+        return serve(args.at(2), args.at(3), args.at(4).toInt(), args.at(5).toInt());
     if (mode == QLatin1String("startup") && args.size() >= 4 && args.at(2).toInt() >= 1)
         return startup(args.at(2).toInt(), args.mid(3));
     std::fprintf(stderr, "usage: %s roundtrip ZELVIKCTL SIMULATOR COUNT | monitor ZELVIKCTL SIMULATOR SECONDS | "
-                         "startup RUNS PROGRAM[+ARG...]...\n", argv[0]);
+                         "serve ZELVIKCTL SIMULATOR SENSORS SECONDS | startup RUNS PROGRAM[+ARG...]...\n", argv[0]);
     return 2;
 }

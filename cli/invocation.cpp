@@ -4,10 +4,13 @@
 #include "commandframes.h"
 #include "frames.h"
 #include "inputcheck.h"
+#include "seriallink.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <algorithm>
 #include <array>
@@ -34,12 +37,24 @@ const CommandHelp Commands[] = {
     {"read", "read [avg|1|2|3|4]",
      "Read PM2.5, PM10 (ug/m3, one decimal) and PM100 (ug/m3) of the average of the units (avg, the\n"
      "default) or of one measuring unit."},
-    {"monitor", "monitor [--interval S] [--count N] [--units LIST] [--csv]",
+    {"monitor", "monitor [--interval S] [--count N] [--units LIST] [--format csv|json|influx]",
      "Read the measurements every S seconds (default 1, decimals allowed) on a fixed schedule, N rounds\n"
      "(default: until Ctrl+C or SIGTERM). LIST names the units read each round, comma-separated from\n"
-     "avg,1,2,3,4 (default avg). --csv prints a header and one comma-separated row per reading; --json\n"
-     "one object per line. Every row is flushed as it is printed. A reading that gets no answer is\n"
-     "reported on standard error and the monitor goes on; the exit status is then 3."},
+     "avg,1,2,3,4 (default avg). --format csv (or --csv) prints a header and one comma-separated row per\n"
+     "reading; --format json (or --json) one object per line; --format influx one InfluxDB line per\n"
+     "reading (measurement particulate_matter, tags device, port and target, time in nanoseconds),\n"
+     "after asking the device for its identifier. Every row is flushed as it is printed. A reading\n"
+     "that gets no answer is reported on standard error and the monitor goes on; the exit status is\n"
+     "then 3."},
+    {"serve", "serve [--listen ADDR:PORT] [--interval S] [--units LIST] [--mqtt URL] --port PATH...",
+     "Read every port on its own schedule (every S seconds, default 10; units of LIST, default\n"
+     "avg,1,2,3,4) and serve the latest readings: Prometheus metrics over HTTP at ADDR:PORT (default\n"
+     "127.0.0.1:9464, GET /metrics) and, with --mqtt mqtt://HOST[:PORT] or mqtts://HOST[:PORT], MQTT\n"
+     "messages with Home Assistant discovery. --port is given once per serial port. The MQTT user and\n"
+     "password come from ZELVIK_MQTT_USER and ZELVIK_MQTT_PASSWORD or from --mqtt-credentials FILE\n"
+     "(user on the first line, password on the second); --mqtt-cafile FILE names the CA certificate of\n"
+     "mqtts. A port that fails is opened again with back-off while the others go on. Runs until\n"
+     "SIGINT or SIGTERM; exit status 5 when the broker refuses the user name or password at start."},
     {"get", "get SETTING",
      "Read a setting: address, clean, heat-mode, temp-thresholds, humi-thresholds, work-mode, global,\n"
      "calibration UNIT RANGE, temp-humi, self-test, factors."},
@@ -403,7 +418,8 @@ void parseMonitor(Invocation &inv, const QStringList &args)
     const QCommandLineOption count(QStringLiteral("count"), QString(), QStringLiteral("N"));
     const QCommandLineOption units(QStringLiteral("units"), QString(), QStringLiteral("LIST"));
     const QCommandLineOption csv(QStringLiteral("csv"));
-    parser.addOptions({interval, count, units, csv});
+    const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("FORMAT"));
+    parser.addOptions({interval, count, units, csv, format});
     if (!parser.parse(QStringList{QStringLiteral("monitor")} + args))
         throw Refusal{parser.errorText()};
     if (!parser.positionalArguments().isEmpty())
@@ -425,6 +441,121 @@ void parseMonitor(Invocation &inv, const QStringList &args)
     inv.csv = parser.isSet(csv);
     if (inv.csv && inv.options.json)
         throw Refusal{QStringLiteral("monitor takes --csv or --json, not both")};
+    if (parser.isSet(format)) {
+        const QString name = parser.value(format);
+        if (name != QLatin1String("csv") && name != QLatin1String("json") && name != QLatin1String("influx"))
+            throw Refusal{QStringLiteral("invalid format '%1' (expected csv, json or influx)").arg(name)};
+        if ((inv.csv && name != QLatin1String("csv")) || (inv.options.json && name != QLatin1String("json")))
+            throw Refusal{QStringLiteral("monitor takes one output format")};
+        inv.csv = name == QLatin1String("csv");
+        inv.options.json = name == QLatin1String("json");
+        inv.influx = name == QLatin1String("influx");
+    }
+}
+
+// ADDR:PORT, [IPV6]:PORT; port 0 takes any free port.
+void parseListen(ServeOptions &serve, const QString &text)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    QString host = text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    static const QRegularExpression hostForm(QStringLiteral("\\A[A-Za-z0-9.:_-]+\\z"));
+    static const QRegularExpression portForm(QStringLiteral("\\A[0-9]{1,5}\\z"));
+    const QString portText = colon > 0 ? text.mid(colon + 1) : QString();
+    const int port = portForm.match(portText).hasMatch() ? portText.toInt() : -1;
+    if (port < 0 || port > 65535 || !hostForm.match(host).hasMatch())
+        throw Refusal{QStringLiteral("invalid listen address '%1' (expected ADDR:PORT, port 0 to 65535)").arg(text)};
+    serve.listenHost = host;
+    serve.listenPort = quint16(port);
+}
+
+// mqtt://HOST[:PORT] or mqtts://HOST[:PORT]; a user or password in it is refused, since the
+// command line is visible to every user of the machine.
+void parseMqttUrl(ServeOptions &serve, const QString &url)
+{
+    const QUrl u(url, QUrl::StrictMode);
+    const QString scheme = u.scheme();
+    const QString expected = QStringLiteral("invalid MQTT URL '%1' (expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT])");
+    if (!u.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts")))
+        throw Refusal{expected.arg(url)};
+    if (!u.userInfo().isEmpty())
+        throw Refusal{QStringLiteral("invalid MQTT URL '%1': give the user and password in ZELVIK_MQTT_USER and "
+                                     "ZELVIK_MQTT_PASSWORD or in --mqtt-credentials FILE, not on the command line")
+                          .arg(u.toDisplayString(QUrl::RemoveUserInfo))};
+    if (u.host().isEmpty() || (!u.path().isEmpty() && u.path() != QLatin1String("/")) || u.hasQuery() || u.hasFragment())
+        throw Refusal{expected.arg(url)};
+    // QUrl reports -1 both for no port and for one it could not read.
+    const QString authority = u.authority();
+    const int colon = authority.lastIndexOf(QLatin1Char(':'));
+    const bool portWritten = colon >= 0 && !authority.mid(colon).contains(QLatin1Char(']'));
+    if (portWritten && u.port() <= 0)
+        throw Refusal{QStringLiteral("invalid port in MQTT URL '%1' (expected 1 to 65535)").arg(url)};
+    serve.mqttTls = scheme == QLatin1String("mqtts");
+    serve.mqttHost = u.host();
+    serve.mqttPort = u.port(serve.mqttTls ? 8883 : 1883);
+}
+
+void parseServe(Invocation &inv, const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption listen(QStringLiteral("listen"), QString(), QStringLiteral("ADDR:PORT"));
+    const QCommandLineOption interval(QStringLiteral("interval"), QString(), QStringLiteral("S"));
+    const QCommandLineOption units(QStringLiteral("units"), QString(), QStringLiteral("LIST"));
+    const QCommandLineOption mqtt(QStringLiteral("mqtt"), QString(), QStringLiteral("URL"));
+    const QCommandLineOption cafile(QStringLiteral("mqtt-cafile"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption credentials(QStringLiteral("mqtt-credentials"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")}, QString(), QStringLiteral("PATH"));
+    parser.addOptions({listen, interval, units, mqtt, cafile, credentials, port});
+    if (!parser.parse(QStringList{QStringLiteral("serve")} + args))
+        throw Refusal{parser.errorText()};
+    if (!parser.positionalArguments().isEmpty())
+        throw Refusal{QStringLiteral("unexpected argument '%1' for serve").arg(parser.positionalArguments().first())};
+    inv.action = Action::Serve;
+    inv.topic = Topic::Reading;
+    inv.command = QStringLiteral("serve");
+    ServeOptions &serve = inv.serve;
+    if (parser.isSet(listen))
+        parseListen(serve, parser.value(listen));
+    inv.intervalS = 10;
+    if (parser.isSet(interval)) {
+        bool ok = false;
+        inv.intervalS = parser.value(interval).toDouble(&ok);
+        if (!ok || !std::isfinite(inv.intervalS) || inv.intervalS < 0.1 || inv.intervalS > 86400)
+            throw Refusal{QStringLiteral("invalid interval '%1' (expected 0.1 to 86400 seconds)").arg(parser.value(interval))};
+    }
+    inv.units = {0, 1, 2, 3, 4};
+    if (parser.isSet(units)) {
+        inv.units.clear();
+        for (const QString &unit : parser.value(units).split(QLatin1Char(','))) {
+            const int index = unitIndex(unit);
+            if (inv.units.contains(index))
+                throw Refusal{QStringLiteral("unit '%1' given twice").arg(unit)};
+            inv.units << index;
+        }
+    }
+    serve.mqttUrl = parser.value(mqtt);
+    if (parser.isSet(mqtt))
+        parseMqttUrl(serve, serve.mqttUrl);
+    serve.mqttCaFile = parser.value(cafile);
+    serve.mqttCredentials = parser.value(credentials);
+    if (serve.mqttUrl.isEmpty() && (parser.isSet(cafile) || parser.isSet(credentials)))
+        throw Refusal{QStringLiteral("--mqtt-cafile and --mqtt-credentials need --mqtt URL")};
+    serve.ports = parser.values(port);
+    if (serve.ports.isEmpty() && !inv.options.port.isEmpty())
+        serve.ports << inv.options.port;
+    // Two sessions on one line would answer each other's queries.
+    QStringList seen;
+    for (const QString &path : serve.ports) {
+        const QString where = QFileInfo(SerialLink::systemLocation(path)).absoluteFilePath();
+        const QString canonical = QFileInfo(where).canonicalFilePath();
+        const QString key = canonical.isEmpty() ? where : canonical;
+        if (seen.contains(key))
+            throw Refusal{QStringLiteral("port '%1' is given twice").arg(path)};
+        seen << key;
+    }
+    if (!serve.ports.isEmpty())
+        inv.options.port = serve.ports.first();
 }
 
 // "01 03 00 00 00 01 84 0a", "0103000000" or one byte per argument.
@@ -465,6 +596,8 @@ void parseCommand(Invocation &inv, const QString &name, const QStringList &args)
         inv.requests << readRequest(o, inv.unit);
     } else if (name == QLatin1String("monitor")) {
         parseMonitor(inv, args);
+    } else if (name == QLatin1String("serve")) {
+        parseServe(inv, args);
     } else if (name == QLatin1String("get")) {
         parseGet(inv, args);
     } else if (name == QLatin1String("set")) {
@@ -523,7 +656,8 @@ QString programHelp(const QCommandLineParser &parser)
     help += QStringLiteral(
         "\n'zelvikctl COMMAND --help' describes a command.\n\n"
         "Exit status: 0 success; 1 the device refused (exception reply) or answered something else;\n"
-        "2 usage error; 3 no answer after the retries; 4 the port cannot be opened.\n");
+        "2 usage error; 3 no answer after the retries; 4 the port cannot be opened; 5 the MQTT broker\n"
+        "refused the user name or password (serve).\n");
     return help;
 }
 

@@ -16,7 +16,8 @@ enum ExitCode {
     ExitRefused = 1,  // an exception reply, or a reply to something else
     ExitUsage = 2,
     ExitNoAnswer = 3,
-    ExitPort = 4
+    ExitPort = 4,
+    ExitBroker = 5 // serve: the MQTT broker refused the user name or password at start
 };
 
 struct Options {
@@ -57,7 +58,21 @@ enum class Topic {
 enum class Action {
     Exchange, // send the requests in turn, one result from their replies
     Monitor,  // read the units again and again on a fixed schedule
-    Probe     // the address read at each rate of the probe until one answers
+    Probe,    // the address read at each rate of the probe until one answers
+    Serve     // read many ports on a schedule, serve the readings to Prometheus and MQTT
+};
+
+// serve: where readings go.
+struct ServeOptions {
+    QStringList ports;
+    QString listenHost = QStringLiteral("127.0.0.1");
+    quint16 listenPort = 9464; // 0: any free port (the one taken is reported at start)
+    QString mqttUrl;            // empty: no MQTT
+    QString mqttHost;
+    int mqttPort = 1883;
+    bool mqttTls = false; // mqtts://
+    QString mqttCaFile;
+    QString mqttCredentials; // a file: user on the first line, password on the second
 };
 
 struct Invocation {
@@ -76,6 +91,9 @@ struct Invocation {
     qint64 count = 0; // readings rounds; 0 until stopped
     QList<int> units{0};
     bool csv = false;
+    bool influx = false; // InfluxDB line protocol
+
+    ServeOptions serve;
 };
 
 struct Parsed {

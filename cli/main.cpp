@@ -4,6 +4,7 @@
 #include "invocation.h"
 #include "results.h"
 #include "runner.h"
+#include "serve.h"
 #include "seriallink.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -52,22 +54,38 @@ void onSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
-bool catchStopSignals(Runner &runner)
+bool catchStopSignals(QObject *owner, const std::function<void()> &stop)
 {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &runner);
-    QObject::connect(notifier, &QSocketNotifier::activated, &runner, [&runner] {
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [stop] {
         char byte = 0;
         while (::read(signalPipe[0], &byte, 1) > 0) {
         }
-        runner.stop();
+        stop();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+// Serving runs until SIGINT or SIGTERM; the ports are opened (and opened again) by the server.
+int serve(const Invocation &inv)
+{
+    Server server(inv);
+    QObject::connect(&server, &Server::complaint, &complain);
+    if (!catchStopSignals(&server, [] { QCoreApplication::exit(ExitOk); }))
+        return fail(inv, ExitPort, QStringLiteral("cannot catch SIGINT and SIGTERM"));
+    int status = ExitOk;
+    QString error;
+    if (!server.start(&status, &error))
+        return fail(inv, status, error);
+    const int result = QCoreApplication::exec();
+    server.stop();
+    return result;
 }
 
 } // namespace
@@ -97,6 +115,8 @@ int main(int argc, char *argv[])
     }
 
     const Invocation &inv = parsed.invocation;
+    if (inv.action == Action::Serve)
+        return serve(inv);
     SerialLink link;
     if (!link.open(inv.options.port, inv.options.baud)) {
         // The window's sentence, begun in lower case like every other message of the program.
@@ -108,7 +128,7 @@ int main(int argc, char *argv[])
     QObject::connect(&runner, &Runner::output, &out);
     QObject::connect(&runner, &Runner::complaint, &complain);
     QObject::connect(&runner, &Runner::finished, &QCoreApplication::exit);
-    if (inv.action == Action::Monitor && !catchStopSignals(runner))
+    if (inv.action == Action::Monitor && !catchStopSignals(&runner, [&runner] { runner.stop(); }))
         return fail(inv, ExitPort, QStringLiteral("cannot catch SIGINT and SIGTERM"));
     // From inside the event loop, so that a run that ends at once still ends it.
     QTimer::singleShot(0, &runner, &Runner::start);

@@ -1,6 +1,9 @@
 #include "runner.h"
 
 #include "baudprobe.h"
+#include "commandframes.h"
+#include "nativedecode.h"
+#include "telemetry.h"
 #include "hextext.h"
 #include "seriallink.h"
 #include "sessiontexts.h"
@@ -21,11 +24,9 @@ QString why(const QStringList &notes)
 
 } // namespace
 
-Runner::Runner(const Invocation &invocation, SerialLink &link, QObject *parent)
-    : QObject(parent), m_inv(invocation), m_pump(link)
+void configureSession(SessionPump &pump, const Options &o)
 {
-    const Options &o = m_inv.options;
-    SensorSession &session = m_pump.session();
+    SensorSession &session = pump.session();
     session.setAnswerTimeout(o.timeoutMs);
     session.setRetries(o.retries);
     session.setDeviceAddress(o.address);
@@ -33,7 +34,14 @@ Runner::Runner(const Invocation &invocation, SerialLink &link, QObject *parent)
     // After a time-out the line must be quiet this long before the next request (a retry or the
     // next reading) goes out: a few character times at the slowest rate, well within a time-out.
     session.setQuietTime(qBound(20, o.timeoutMs / 5, 100));
-    session.setLocalEcho(o.localEcho, m_pump.now());
+    session.setLocalEcho(o.localEcho, pump.now());
+}
+
+Runner::Runner(const Invocation &invocation, SerialLink &link, QObject *parent)
+    : QObject(parent), m_inv(invocation), m_pump(link)
+{
+    configureSession(m_pump, m_inv.options);
+    SensorSession &session = m_pump.session();
 
     connect(&session, &SensorSession::answered, this, &Runner::onAnswered);
     connect(&session, &SensorSession::refused, this, &Runner::onRefused);
@@ -94,6 +102,12 @@ void Runner::start()
         if (m_inv.csv)
             emit output(SessionTexts::csvHeader());
         m_start = m_pump.now();
+        if (m_inv.influx) {
+            // The device tag: its identifier, asked once before the first reading.
+            m_naming = true;
+            ask(Commands::getDeviceInfo(), SensorSession::Query::request, 0);
+            return;
+        }
         askReading();
         return;
     case Action::Probe:
@@ -104,6 +118,8 @@ void Runner::start()
         if (!m_pump.session().probing() && !m_pump.session().pending().probe())
             fail(ExitNoAnswer, QStringLiteral("no answer on %1: the probe did not start%2").arg(m_inv.options.port, why(m_notes)));
         return;
+    case Action::Serve:
+        return; // the server's own readers carry it out
     }
 }
 
@@ -144,6 +160,14 @@ void Runner::proceed(const Outcome &outcome)
 {
     if (m_done)
         return;
+    if (m_naming) {
+        m_naming = false;
+        m_device = Telemetry::deviceName(outcome.kind == Outcome::Answer ? deviceIdText(outcome.frame) : QString(),
+                                         m_inv.options.port);
+        m_start = m_pump.now();
+        askReading();
+        return;
+    }
     if (m_inv.action == Action::Monitor)
         monitored(outcome);
     else
@@ -190,6 +214,8 @@ void Runner::monitored(const Outcome &outcome)
         m_status = qMax(m_status, p.status);
     } else if (m_inv.csv) {
         emit output(SessionTexts::csvRow(now, unit, Values::measurement(outcome.frame)));
+    } else if (m_inv.influx) {
+        emit output(Telemetry::influxLine(m_inv.options.port, m_device, unit, Values::measurement(outcome.frame), now));
     } else {
         Result r = reading(outcome.frame, unit, now);
         r.json[QStringLiteral("command")] = m_inv.command;

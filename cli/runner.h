@@ -15,6 +15,10 @@ class SerialLink;
 
 namespace Cli {
 
+// The session as zelvikctl drives it: time-out, retries, address, quiet time and local echo of
+// the options.
+void configureSession(SessionPump &pump, const Options &options);
+
 // One run of zelvikctl on an open port, as a state machine on the event loop. The invocation's
 // requests go out one at a time as queries of one sensor session; each outcome is printed or
 // reported as it comes, and finished() carries the exit status. Nothing here waits: the session
@@ -85,6 +89,8 @@ private:
     int m_unitPos = 0;
     int m_status = ExitOk;
     bool m_hinted = false; // a monitor says what to try once
+    bool m_naming = false; // influx: the identifier asked before the first reading
+    QString m_device;
 };
 
 } // namespace Cli

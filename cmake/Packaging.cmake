@@ -26,6 +26,9 @@ install(FILES ${ZELVIK_PACKAGING_DIR}/completion/zelvikctl
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES ${ZELVIK_PACKAGING_DIR}/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zelvikconfig)
+# zelvikctl serve as a systemd service, one instance per gateway or per port.
+install(FILES ${ZELVIK_PACKAGING_DIR}/systemd/zelvikctl-serve@.service
+        DESTINATION lib/systemd/system)
 
 # Manual pages and the changelog are installed compressed, as Debian policy asks; -n keeps the
 # name and time stamp out of the archive so that the result is reproducible.
@@ -76,7 +79,10 @@ into the window. A Measurements window reads the units on a schedule and
 charts their PM2.5, PM10 and PM100 live.
 
 zelvikctl offers every command of the window on the command line, for scripts,
-logging and production lines, with text, CSV or JSON output.
+logging and production lines, with text, CSV, JSON or InfluxDB output. Its
+serve command reads many sensors at once and feeds Prometheus (HTTP metrics)
+and an MQTT broker with Home Assistant discovery; a systemd template unit,
+zelvikctl-serve@.service, runs it as a service.
 
 The package also contains zelvik-sensor-sim, a simulated sensor on a
 pseudo-terminal, for trying the tool without hardware.")

@@ -4,16 +4,20 @@
 # the simulated sensor at 9600 baud (200 presses) beside the floor of the poll and the line time,
 # and CPU time in 60 s idle with the port open beside the bare program idle; for zelvikctl the read
 # round trip (200 reads back to back in one process), a 60 s monitor at 10 readings/s and start to exit of
-# `zelvikctl --version` beside a bare QCoreApplication program; and the Measurements window fed with
-# 24 h of synthetic readings at three a second (memory growth, redraw on a 1,920-pixel canvas).
+# `zelvikctl --version` beside a bare QCoreApplication program; the Measurements window fed with
+# 24 h of synthetic readings at three a second (memory growth, redraw on a 1,920-pixel canvas);
+# `zelvikctl serve` over 16 simulated sensors at a 1 s interval: CPU per sensor, resident memory and
+# /metrics latency at 100 scrapes/s.
 # Usage: sh scripts/bench.sh [BUILD_DIR]. BENCH_RUNS, BENCH_PRESSES, BENCH_IDLE_SECONDS and
-# BENCH_MONITOR_SECONDS change the sizes. Runs on an Xvfb display (xvfb-run), so the windows are real X windows.
+# BENCH_MONITOR_SECONDS, BENCH_SERVE_SENSORS and BENCH_SERVE_SECONDS change the sizes. Runs on an Xvfb display (xvfb-run), so the windows are real X windows.
 set -e
 BUILD=${1:-build}
 RUNS=${BENCH_RUNS:-20}
 PRESSES=${BENCH_PRESSES:-200}
 IDLE=${BENCH_IDLE_SECONDS:-60}
 MONITOR=${BENCH_MONITOR_SECONDS:-60}
+SERVE_SENSORS=${BENCH_SERVE_SENSORS:-16}
+SERVE_SECONDS=${BENCH_SERVE_SECONDS:-60}
 if ! command -v xvfb-run >/dev/null 2>&1; then
     if [ "$(id -u)" -eq 0 ]; then
         apt-get install -y -qq xvfb >/dev/null
@@ -61,5 +65,6 @@ CLI="$BUILD/bench/zelvik-bench-cli"
 SIM="$BUILD/tools/sensor-sim/zelvik-sensor-sim"
 "$CLI" roundtrip "$BUILD/cli/zelvikctl" "$SIM" "$PRESSES" || STATUS=$?
 "$CLI" monitor "$BUILD/cli/zelvikctl" "$SIM" "$MONITOR" || STATUS=$?
+"$CLI" serve "$BUILD/cli/zelvikctl" "$SIM" "$SERVE_SENSORS" "$SERVE_SECONDS" || STATUS=$?
 "$CLI" startup "$RUNS" "$BUILD/cli/zelvikctl+--version" "$BUILD/bench/zelvik-bench-barecore" || STATUS=$?
 exit "${STATUS:-0}"

@@ -2,11 +2,14 @@
 # Installs the Debian packages that building, testing and the demo need, if any is missing.
 # Packages named as arguments are checked and installed as well (fuzzing and lint tools).
 set -e
-# Build, tests and demo (Qwt draws the Measurements chart); the packaging tests validate the desktop entry, metainfo, man pages and .deb;
-# the start-up benchmark (run briefly by the tests) watches an Xvfb server through libxcb.
+# Build, tests and demo (Qwt draws the Measurements chart); the packaging tests validate the desktop
+# entry, metainfo, man pages and .deb; the start-up benchmark (run briefly by the tests) watches an
+# Xvfb server through libxcb; zelvikctl serve is built on cpp-httplib and libmosquitto and tested
+# against a real broker and Prometheus.
 PACKAGES="cmake make g++ qtbase5-dev libqt5serialport5-dev qttools5-dev-tools qttools5-dev libqwt-qt5-dev fonts-noto-cjk
           desktop-file-utils appstream dpkg-dev binutils groff-base man-db lintian
-          pkg-config libxcb1-dev xvfb xauth"
+          pkg-config libxcb1-dev xvfb xauth
+          libcpp-httplib-dev libmosquitto-dev mosquitto mosquitto-clients prometheus curl"
 missing=""
 for package in $PACKAGES "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"

@@ -197,7 +197,7 @@ private slots:
                         "work-mode, global, calibration, temp-humi, self-test or factors)");
         row("set factors 1", "unknown setting 'factors' for set (expected address, clean, heat-mode, temp-thresholds, "
                              "humi-thresholds, work-mode, global, calibration or baud)");
-        row("help frobnicate", "unknown command 'frobnicate' (expected info, read, monitor, get, set, clean-now, sleep, wake, "
+        row("help frobnicate", "unknown command 'frobnicate' (expected info, read, monitor, serve, get, set, clean-now, sleep, wake, "
                                "protocol, factory-reset, probe or raw)");
         QTest::newRow("raw read of 126 registers")
             << QStringList{QStringLiteral("raw"), hexText(withCrc("01 03 00 00 00 7E"))}

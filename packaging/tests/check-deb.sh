@@ -47,7 +47,7 @@ fi
 depends=$(field Depends)
 echo "Depends: $depends"
 depends_names=$(printf '%s\n' "$depends" | tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//')
-for library in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libqwt-qt5-6; do
+for library in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libqwt-qt5-6 libcpp-httplib0.11 libmosquitto1; do
     if printf '%s\n' "$depends_names" | grep -qx "$library"; then
         pass "Depends names $library"
     else
@@ -62,7 +62,8 @@ for path in usr/bin/zelvikconfig usr/bin/zelvikctl usr/bin/zelvik-sensor-sim \
     "usr/share/icons/hicolor/scalable/apps/$id.svg" \
     usr/share/man/man1/zelvikconfig.1.gz usr/share/man/man1/zelvik-sensor-sim.1.gz \
     usr/share/man/man1/zelvikctl.1.gz usr/share/bash-completion/completions/zelvikctl \
-    usr/share/doc/zelvikconfig/copyright usr/share/doc/zelvikconfig/changelog.gz; do
+    usr/share/doc/zelvikconfig/copyright usr/share/doc/zelvikconfig/changelog.gz \
+    "usr/lib/systemd/system/zelvikctl-serve@.service"; do
     if awk -v p="./$path" '$6 == p { found = 1 } END { exit !found }' "$work/contents"; then
         pass "contains /$path"
     else
@@ -143,6 +144,45 @@ if [ -e "$link" ] || [ -L "$link" ]; then
 else
     pass "the link is removed"
 fi
+
+# The service unit as systemd reads it, for one instance, starting the unpacked program.
+unit=$root/usr/lib/systemd/system/zelvikctl-serve@.service
+if command -v systemd-analyze >/dev/null 2>&1; then
+    sed "s|/usr/bin/zelvikctl|$root/usr/bin/zelvikctl|" "$unit" >"$work/zelvikctl-serve@ttyUSB0.service"
+    if report=$(systemd-analyze verify --man=no "$work/zelvikctl-serve@ttyUSB0.service" 2>&1) && [ -z "$report" ]; then
+        pass "systemd-analyze verify zelvikctl-serve@.service"
+    else
+        fail "systemd-analyze verify zelvikctl-serve@.service: $report"
+    fi
+else
+    echo "note: systemd-analyze not installed, the unit is not verified"
+fi
+for line in "ExecStart=/usr/bin/zelvikctl serve \$ZELVIK_SERVE_ARGS" "DynamicUser=yes" "SupplementaryGroups=dialout" \
+    "Restart=on-failure"; do
+    if grep -qxF "$line" "$unit"; then pass "the unit has $line"; else fail "the unit lacks $line"; fi
+done
+# zelvikctl serve from the package answers a scrape.
+"$root/usr/bin/zelvikctl" serve --listen 127.0.0.1:0 --port "$work/none" 2>"$work/serve.err" &
+serve_pid=$!
+tries=0
+while ! grep -q 'serving http' "$work/serve.err" && [ "$tries" -lt 50 ]; do
+    sleep 0.1
+    tries=$((tries + 1))
+done
+address=$(sed -n 's|.*serving http://\([^/]*\)/metrics|\1|p' "$work/serve.err")
+if [ -n "$address" ] && command -v curl >/dev/null 2>&1; then
+    if curl -fs "http://$address/metrics" | grep -q '^zelvik_up{port="'"$work/none"'"} 0$'; then
+        pass "zelvikctl serve answers a scrape"
+    else
+        fail "zelvikctl serve gave no metrics at $address"
+    fi
+elif [ -n "$address" ]; then
+    pass "zelvikctl serve listens on $address (curl not installed, not scraped)"
+else
+    fail "zelvikctl serve did not start: $(cat "$work/serve.err")"
+fi
+kill "$serve_pid" 2>/dev/null
+wait "$serve_pid"
 
 # The version is printed without a display; the window counts as started when it is still
 # running after a second.

@@ -88,7 +88,7 @@ check_options() { # PROGRAM PAGE [COMMAND...]
     done
 }
 check_options "$sim" "$src/zelvik-sensor-sim.1"
-check_options "$ctl" "$src/zelvikctl.1" monitor factory-reset
+check_options "$ctl" "$src/zelvikctl.1" monitor serve factory-reset
 check_options "$app" "$src/zelvikconfig.1"
 
 # The completion loads in bash and completes the commands and a setting's arguments.
