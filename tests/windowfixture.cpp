@@ -6,6 +6,22 @@
 
 #include <algorithm>
 
+WindowFixture::WindowFixture()
+{
+    QStandardPaths::setTestModeEnabled(true); // nothing is read from or left in the user's settings
+    forgetSettings();
+}
+
+WindowFixture::~WindowFixture()
+{
+    forgetSettings();
+}
+
+void WindowFixture::forgetSettings()
+{
+    QFile::remove(MainWindow::settingsPath());
+}
+
 MainWindow &WindowFixture::newWindow()
 {
     window.reset();
@@ -44,6 +60,7 @@ void WindowFixture::closeAll()
 {
     window.reset();
     pty.reset();
+    forgetSettings();
 }
 
 bool WindowFixture::press(const QString &target)
@@ -176,14 +193,18 @@ void WindowFixture::advanceTo(qint64 ms)
     WindowProbe::advance(*window);
 }
 
-QStringList WindowFixture::closeBoxes()
+QStringList WindowFixture::closeBoxes(QMessageBox::StandardButton answer)
 {
     QStringList texts;
     for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
         if (!box->isVisible())
             continue;
         texts << box->windowTitle() + QStringLiteral(": ") + box->text();
-        box->button(QMessageBox::Ok)->click();
+        QAbstractButton *button = box->button(answer) ? box->button(answer) : box->escapeButton();
+        if (button)
+            button->click();
+        else
+            box->reject();
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return texts;

@@ -5,6 +5,7 @@
 #include "ptypair.h"
 
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QObject>
 #include <QStringList>
 
@@ -14,16 +15,24 @@
 // The real window driven the way the operator drives it, by object names, with its poll ticks
 // counted. Window suites derive from it. With driveTime() the test owns the window's time: the
 // 300 ms timer's ticks are held back, the window's clock reads `now`, and tick() runs a poll.
+//
+// The window remembers choices in its settings file: the fixture keeps that file in the test
+// location and removes it at its start and with closeAll(), so each test's first window starts
+// from the defaults.
 class WindowFixture : public QObject
 {
 public:
+    WindowFixture();
+    ~WindowFixture() override;
+    // Removes the window's settings file.
+    static void forgetSettings();
     // A new window (the old one is destroyed first) whose ticks are counted from zero.
     MainWindow &newWindow();
     // Types the path into the COM box and presses Open; true when the port is open.
     bool openPort(const QString &path);
     // A new pseudo-terminal pair and a new window open on it, the record of pending replies cleared.
     bool openOnPty();
-    // Destroys the window (closing its port) before the pair.
+    // Destroys the window (closing its port) before the pair, and forgets the settings.
     void closeAll();
 
     // The widget of that name and class; a missing one stops the run.
@@ -61,8 +70,9 @@ public:
     void tick(int count = 1);
     // Driven time: ticks until done() holds, at most maxTicks; true when it held.
     bool tickUntil(const std::function<bool()> &done, int maxTicks = 10);
-    // The texts of the information boxes open now; each is closed with its OK button.
-    QStringList closeBoxes();
+    // "Title: text" of each message box open now; each is closed with the answer's button, or
+    // with the one Escape presses when it has none.
+    QStringList closeBoxes(QMessageBox::StandardButton answer = QMessageBox::Ok);
     // Driven time: moves the clock and lets the window do what is due by then between ticks.
     void advanceTo(qint64 ms);
 
