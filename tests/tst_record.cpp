@@ -6,6 +6,7 @@
 #include "sessionrecord.h"
 #include "testbytes.h"
 #include "windowfixture.h"
+#include "windowprobe.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -180,6 +181,49 @@ private slots:
                                        "received " + measurementText, "sent " + hexText(SensorRequest2).trimmed(),
                                        "received " + measurementText}));
         QCOMPARE(shown, logLines());
+    }
+
+    // "Times and sent requests in the log", off at first: on, each pane line starts with the time
+    // the record gives it and each request written shows as a "→" line. The record is the same
+    // either way, and the choice is remembered.
+    void logDetail_data()
+    {
+        QTest::addColumn<bool>("on");
+        QTest::newRow("off") << false;
+        QTest::newRow("on") << true;
+    }
+    void logDetail()
+    {
+        QFETCH(bool, on);
+        auto *option = window->findChild<QAction *>("actionLogDetail");
+        QVERIFY(option->isCheckable() && !option->isChecked());
+        if (on)
+            option->trigger();
+        exchange("pushButton_SetSleep", SleepRequest, {});
+        exchange("pushButton_GetSensorData", SensorRequestAvg, Measurement);
+
+        QStringList record;
+        QStringList pane;
+        for (const SessionRecord::Entry &entry : WindowProbe::record(*window).entries()) {
+            record << QString::number(int(entry.kind)) + ' ' + entry.text;
+            const QString time = on ? entry.time.toString("HH:mm:ss.zzz ") : QString();
+            if (entry.kind == SessionRecord::Kind::Shown)
+                pane << time + entry.text;
+            else if (entry.kind == SessionRecord::Kind::Sent && on)
+                pane << time + "→ " + entry.text;
+        }
+        const auto text = [](SessionRecord::Kind kind, const QString &text) { return QString::number(int(kind)) + ' ' + text; };
+        QCOMPARE(record.size(), 5);
+        QCOMPARE(record.mid(0, 3), (QStringList{text(SessionRecord::Kind::Sent, hexText(SleepRequest).trimmed()),
+                                                text(SessionRecord::Kind::Sent, hexText(SensorRequestAvg).trimmed()),
+                                                text(SessionRecord::Kind::Received, hexText(Measurement).trimmed())}));
+        QCOMPARE(logLines(), pane);
+        QCOMPARE(logLines().size(), on ? 4 : 2);
+        if (on)
+            QVERIFY2(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} → 00 03 00 b4 00 04 05 fe$").match(logLines().at(1)).hasMatch(),
+                     qPrintable(logLines().at(1)));
+        newWindow();
+        QCOMPARE(window->findChild<QAction *>("actionLogDetail")->isChecked(), on);
     }
 
     // "Save measurements…": one CSV row per measurement line, with the unit it came from.
