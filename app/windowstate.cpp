@@ -91,9 +91,10 @@ void MainWindow::setUpStatusBar()
     statusProtocol->setObjectName(QStringLiteral("statusProtocol"));
     statusWaiting = new QLabel(ui->statusBar);
     statusWaiting->setObjectName(QStringLiteral("statusWaiting"));
-    ui->statusBar->addWidget(statusPort);
-    ui->statusBar->addWidget(statusProtocol);
-    ui->statusBar->addWidget(statusWaiting);
+    for (QLabel *part : {statusPort, statusProtocol, statusWaiting}) {
+        part->setContentsMargins(4, 0, 16, 0); // the three read as three
+        ui->statusBar->addWidget(part);
+    }
     connect(ui->comboBoxCOM, &QComboBox::editTextChanged, this, &MainWindow::showStatus);
     // A query's request that waited goes out, or one ends, between two polls.
     connect(&session, &SensorSession::written, this, &MainWindow::showStatus);
