@@ -55,8 +55,6 @@ class ReceiveTest : public WindowFixture
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); } // settings of this run only
-
     void init()
     {
         QVERIFY(openOnPty());

@@ -8,14 +8,10 @@
 
 WindowFixture::WindowFixture()
 {
-    QStandardPaths::setTestModeEnabled(true); // nothing is read from or left in the user's settings
-    forgetSettings();
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configFolder.path()));
 }
 
-WindowFixture::~WindowFixture()
-{
-    forgetSettings();
-}
+WindowFixture::~WindowFixture() = default;
 
 void WindowFixture::forgetSettings()
 {

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QObject>
+#include <QTemporaryDir>
 #include <QStringList>
 
 #include <functional>
@@ -16,9 +17,10 @@
 // counted. Window suites derive from it. With driveTime() the test owns the window's time: the
 // 300 ms timer's ticks are held back, the window's clock reads `now`, and tick() runs a poll.
 //
-// The window remembers choices in its settings file: the fixture keeps that file in the test
-// location and removes it at its start and with closeAll(), so each test's first window starts
-// from the defaults.
+// The window remembers choices in its settings file: the fixture keeps that file in a folder of
+// its own, removed with it, so that nothing is read from or left in the user's settings and runs
+// side by side do not meet, and it removes the file with closeAll(), so each test's first window
+// starts from the defaults.
 class WindowFixture : public QObject
 {
 public:
@@ -84,6 +86,7 @@ public:
     bool driven = false;
     qint64 now = 0; // the window's time while driven
     QList<QByteArray> written; // every frame the window's session wrote, in order
+    QTemporaryDir configFolder; // the configuration folder of this run
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
