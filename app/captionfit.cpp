@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -122,7 +123,13 @@ bool inLayout(const QLayout *layout, const QWidget *widget)
 // coordinates can be too small for their captions.
 bool placedByLayout(const QWidget *widget)
 {
-    return widget->parentWidget() && inLayout(widget->parentWidget()->layout(), widget);
+    const QWidget *parent = widget->parentWidget();
+    if (!parent || !parent->layout())
+        return false;
+    // A main window's own layout places its bars and central widget and cannot be walked.
+    if (qobject_cast<const QMainWindow *>(parent))
+        return true;
+    return inLayout(parent->layout(), widget);
 }
 
 } // namespace
