@@ -27,6 +27,19 @@ bool MainWindow::inputAccepted(const QLineEdit *edit, const QLabel *caption, Inp
     return false;
 }
 
+bool MainWindow::thresholdsAccepted(const CheckedField &high, const CheckedField &low)
+{
+    const int highValue = Input::accepted(high.kind, high.edit->text()).value_or(0);
+    const int lowValue = Input::accepted(low.kind, low.edit->text()).value_or(0);
+    if (Input::thresholdsOrdered(highValue, lowValue))
+        return true;
+    openBox(tr("Information"), tr(R"("%1" must be above "%2": %3 is not above %4. Nothing was sent.)")
+                                   .arg(captionInSentence(high.caption->text()), captionInSentence(low.caption->text()))
+                                   .arg(highValue)
+                                   .arg(lowValue));
+    return false;
+}
+
 QString MainWindow::captionInSentence(const QString &caption)
 {
     // A caption's own name ends at its colon (plain or full-width); what follows it is a prefix

@@ -3,6 +3,7 @@
 
 #include "commandline.h"
 #include "hextext.h"
+#include "measurementswindow.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -70,6 +71,13 @@ MainWindow::MainWindow(QWidget *parent)
     optionsMenu->addAction(localEchoAction);
     optionsMenu->addAction(logDetailAction);
     ui->menuBar->insertMenu(aboutMenu->menuAction(), optionsMenu);
+    auto *measurementsAction = new QAction(tr("Measurements…"), this);
+    measurementsAction->setObjectName(QStringLiteral("actionMeasurements"));
+    measurementsAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+M")));
+    connect(measurementsAction, &QAction::triggered, this, &MainWindow::showMeasurements);
+    auto *toolsMenu = new QMenu(tr("&Tools"), ui->menuBar);
+    toolsMenu->addAction(measurementsAction);
+    ui->menuBar->insertMenu(optionsMenu->menuAction(), toolsMenu);
 
     ui->pushButton_SetID->setVisible(false);
 
@@ -108,12 +116,25 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    delete measurements; // it takes its reading back from the session
     link.close();
     session.disconnect(this); // nothing is shown once the form has gone
     session.lineClosed();
     delete ui;
 }
 
+void MainWindow::showMeasurements()
+{
+    if (!measurements) {
+        measurements = new MeasurementsWindow(session, link, [this] { return now(); }, this);
+        // Readings pressed before it was first opened are in the chart too.
+        for (const SessionRecord::Reading &reading : record.readings())
+            measurements->addReading(reading.time.toMSecsSinceEpoch(), reading.unitIndex, reading.value);
+    }
+    measurements->show();
+    measurements->raise();
+    measurements->activateWindow();
+}
 
 QString MainWindow::settingsPath()
 {
@@ -426,6 +447,8 @@ void MainWindow::queryOrSet(const QComboBox *mode, PendingReplies::Query query, 
         return;
     }
     if (!inputAccepted(first.edit, first.caption, first.kind) || !inputAccepted(second.edit, second.caption, second.kind))
+        return;
+    if (Input::isThreshold(first.kind) && !thresholdsAccepted(first, second))
         return;
     sendAndEcho(setFrame(first.edit->text(), second.edit->text()));
 }

@@ -19,6 +19,7 @@ namespace Ui {
 class MainWindow;
 }
 
+class MeasurementsWindow;
 class QAction;
 class QComboBox;
 class QLabel;
@@ -148,6 +149,10 @@ private:
     QString selfTestLine(quint8 passed) const;
     // The log pane's context menu and the session record behind it.
     void setUpLogPane();
+    // Log lines that say more in a tool tip; the line's text block carries the kind.
+    enum class LogTip { None = -1, NoAnswer = 1 };
+    void tipLastLogLine(LogTip tip);
+    QString logTipText(LogTip tip) const;
     void saveLog();
     void saveMeasurements();
 
@@ -178,6 +183,9 @@ private:
         const QLabel *caption;
         Input::Kind kind;
     };
+    // A pair of heating thresholds, both accepted one by one: true when the high one (first) lies
+    // above the low one; else an information box says so.
+    bool thresholdsAccepted(const CheckedField &high, const CheckedField &low);
     void queryOrSet(const QComboBox *mode, PendingReplies::Query query, const QByteArray &queryFrame,
                     const CheckedField &first, const CheckedField &second,
                     const std::function<QByteArray(const QString &, const QString &)> &setFrame);
@@ -212,6 +220,9 @@ private:
     QString openedPort; // as the operator chose it, for the messages about it
     SessionRecord record;
     QAction *localEchoAction = nullptr;
+    // Readings on a schedule and their chart (menu "Measurements…", Ctrl+M), made when first opened.
+    void showMeasurements();
+    MeasurementsWindow *measurements = nullptr;
     QAction *logDetailAction = nullptr;
     QLabel *statusPort = nullptr;
     QLabel *statusProtocol = nullptr;

@@ -73,6 +73,7 @@ void MainWindow::connectSession()
         else
             appendLog(tr("No answer to %1 within 1 s: check the port, the baud rate and that the device is awake")
                           .arg(queryCaption(query.query)));
+        tipLastLogLine(LogTip::NoAnswer);
     });
     connect(&session, &SensorSession::lateDropped, this, &MainWindow::showLateReply);
     connect(&session, &SensorSession::refused, this, &MainWindow::showRefusal);

@@ -36,10 +36,11 @@ bool writeFully(QFileDevice &file, const QByteArray &bytes)
     return true;
 }
 
-// Replaces the file at path with contents, or leaves it as it was and says why. Unbuffered, every
-// write reaches the system before commit(): QSaveFile counts a failed flush inside commit() as
-// no failure and would put a cut-off file in place of the old one.
-bool writeAll(const QString &path, const QByteArray &contents, QString *error)
+} // namespace
+
+// Unbuffered, every write reaches the system before commit(): QSaveFile counts a failed flush
+// inside commit() as no failure and would put a cut-off file in place of the old one.
+bool SessionRecord::saveFile(const QString &path, const QByteArray &contents, QString *error)
 {
     QString reason = SessionRecord::notRegularFile(path);
     if (!reason.isEmpty()) {
@@ -63,8 +64,6 @@ bool writeAll(const QString &path, const QByteArray &contents, QString *error)
         *error = reason;
     return false;
 }
-
-} // namespace
 
 SessionRecord::~SessionRecord()
 {
@@ -199,7 +198,7 @@ bool SessionRecord::saveLog(const QString &path, QString *error) const
     QByteArray text;
     for (const Entry &entry : m_entries)
         text += format(entry).toUtf8() + '\n';
-    return writeAll(path, text, error);
+    return saveFile(path, text, error);
 }
 
 bool SessionRecord::saveMeasurements(const QString &path, QString *error) const
@@ -207,5 +206,5 @@ bool SessionRecord::saveMeasurements(const QString &path, QString *error) const
     QByteArray csv = SessionTexts::csvHeader().toUtf8() + '\n';
     for (const Reading &reading : m_readings)
         csv += SessionTexts::csvRow(reading.time, reading.unitIndex, reading.value).toUtf8() + '\n';
-    return writeAll(path, csv, error);
+    return saveFile(path, csv, error);
 }

@@ -73,6 +73,10 @@ public:
     const QList<Entry> &entries() const { return m_entries; }
     const QList<Reading> &readings() const { return m_readings; }
 
+    // Replaces the file at path with contents, or leaves it as it was and says why (a full disk,
+    // a target that is not a regular file).
+    static bool saveFile(const QString &path, const QByteArray &contents, QString *error);
+
     // One line of the record: time, direction or "log", then the bytes or the line.
     static QString format(const Entry &entry);
 

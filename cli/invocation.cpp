@@ -1,5 +1,6 @@
 #include "invocation.h"
 
+#include "baudprobe.h"
 #include "commandframes.h"
 #include "frames.h"
 #include "inputcheck.h"
@@ -47,8 +48,9 @@ const CommandHelp Commands[] = {
      "  set address N                 Modbus address, 1 to 255 (decimal or 0x hexadecimal)\n"
      "  set clean DURATION INTERVAL   automatic cleaning: seconds 0-255, every INTERVAL hours 0-255\n"
      "  set heat-mode auto|on|off     heater automatic, or manual with the heater on or off\n"
-     "  set temp-thresholds HIGH LOW  heating temperature thresholds, degrees C, -128 to 127\n"
-     "  set humi-thresholds HIGH LOW  heating humidity thresholds, percent, 0 to 100\n"
+     "  set temp-thresholds HIGH LOW  heating temperature thresholds, degrees C, -128 to 127,\n"
+     "                                HIGH above LOW\n"
+     "  set humi-thresholds HIGH LOW  heating humidity thresholds, percent, 0 to 100, HIGH above LOW\n"
      "  set work-mode all|single|select LIST\n"
      "                                all units, one unit at a time, or the units of LIST (1,2,4 or none)\n"
      "  set global LIST               units switched on (1,2,3,4 or none)\n"
@@ -88,6 +90,34 @@ QString commandHelp(const CommandHelp &command)
         .arg(QLatin1String(command.synopsis), QLatin1String(command.text));
 }
 
+// "a, b, c or d": the choices an argument takes, for its refusal.
+QString alternatives(const QStringList &choices)
+{
+    if (choices.size() < 2)
+        return choices.value(0);
+    return QStringLiteral("%1 or %2").arg(choices.mid(0, choices.size() - 1).join(QStringLiteral(", ")), choices.last());
+}
+
+// The refusal of an argument of one kind: what it is, as given, and what that kind takes. Each
+// kind below words its choices once.
+Refusal invalid(const QString &what, const QString &text, const QString &expected)
+{
+    return Refusal{QStringLiteral("invalid %1 '%2' (expected %3)").arg(what, text, expected)};
+}
+
+QStringList commandNames()
+{
+    QStringList names;
+    for (const CommandHelp &command : Commands)
+        names << QLatin1String(command.name);
+    return names;
+}
+
+Refusal unknownCommand(const QString &name)
+{
+    return Refusal{QStringLiteral("unknown command '%1' (expected %2)").arg(name, alternatives(commandNames()))};
+}
+
 // Decimal with an optional minus sign, or hexadecimal digits after 0x; blanks around it are
 // allowed, as the window's fields allow them, but nothing inside it (no "0x 1", "0x+1", "0x-1").
 std::optional<qint64> integer(const QString &text)
@@ -108,7 +138,7 @@ int checkedNumber(const QString &text, int low, int high, const QString &what)
 {
     const std::optional<qint64> value = integer(text);
     if (!value || *value < low || *value > high)
-        throw Refusal{QStringLiteral("invalid %1 '%2' (expected %3 to %4)").arg(what, text).arg(low).arg(high)};
+        throw invalid(what, text, QStringLiteral("%1 to %2").arg(low).arg(high));
     return int(*value);
 }
 
@@ -119,14 +149,43 @@ int checkedNumber(const QString &text, Input::Kind kind, const QString &what)
     return checkedNumber(text, range.minimum, range.maximum, what);
 }
 
-// "avg" for the average of the units, or a unit number 1 to 4.
-int unitIndex(const QString &text)
+// A measuring unit 1 to 4, or -1.
+int unitNumber(const QString &text)
+{
+    if (text.size() == 1 && text.at(0) >= QLatin1Char('1') && text.at(0) <= QLatin1Char('4'))
+        return text.at(0).digitValue();
+    return -1;
+}
+
+const QString UnitChoices = QStringLiteral("avg, 1, 2, 3 or 4");
+
+// "avg" for the average of the units (0), or a unit number 1 to 4.
+std::optional<int> unitOrAverage(const QString &text)
 {
     if (text == QLatin1String("avg"))
         return 0;
-    if (text.size() == 1 && text.at(0) >= QLatin1Char('1') && text.at(0) <= QLatin1Char('4'))
-        return text.at(0).digitValue();
-    throw Refusal{QStringLiteral("invalid unit '%1' (expected avg, 1, 2, 3 or 4)").arg(text)};
+    const int unit = unitNumber(text);
+    return unit > 0 ? std::optional<int>(unit) : std::nullopt;
+}
+
+int unitIndex(const QString &text)
+{
+    if (const std::optional<int> unit = unitOrAverage(text))
+        return *unit;
+    throw invalid(QStringLiteral("unit"), text, UnitChoices);
+}
+
+// The units a monitor reads each round: "avg,2,4".
+QList<int> unitIndexes(const QString &text)
+{
+    QList<int> units;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const std::optional<int> unit = unitOrAverage(part);
+        if (!unit)
+            throw invalid(QStringLiteral("unit list"), text, UnitChoices + QStringLiteral(" separated by commas"));
+        units << *unit;
+    }
+    return units;
 }
 
 int rangeIndex(const QString &text)
@@ -136,7 +195,7 @@ int rangeIndex(const QString &text)
         if (text.compare(QLatin1String(names[i]), Qt::CaseInsensitive) == 0)
             return i;
     }
-    throw Refusal{QStringLiteral("invalid range '%1' (expected pm2.5, pm10 or pm100)").arg(text)};
+    throw invalid(QStringLiteral("range"), text, QStringLiteral("pm2.5, pm10 or pm100"));
 }
 
 // "1,2,4" as a unit mask, "none" as 0.
@@ -146,12 +205,35 @@ quint8 unitMaskOf(const QString &text)
         return 0;
     std::array<bool, 4> ticked{};
     for (const QString &part : text.split(QLatin1Char(','))) {
-        const int unit = part == QLatin1String("avg") ? -1 : unitIndex(part);
+        const int unit = unitNumber(part);
         if (unit < 1)
-            throw Refusal{QStringLiteral("invalid unit list '%1' (expected units 1 to 4 separated by commas, or none)").arg(text)};
+            throw invalid(QStringLiteral("unit list"), text, QStringLiteral("1, 2, 3 or 4 separated by commas, or none"));
         ticked[size_t(unit - 1)] = true;
     }
     return Commands::unitMask(ticked);
+}
+
+// One of rates, written in decimal as the choices are listed (blanks around it allowed).
+int rateOf(const QString &text, QList<int> rates)
+{
+    std::sort(rates.begin(), rates.end());
+    rates.erase(std::unique(rates.begin(), rates.end()), rates.end());
+    QStringList names;
+    for (int rate : rates)
+        names << QString::number(rate);
+    const int index = names.indexOf(text.trimmed());
+    if (index < 0)
+        throw invalid(QStringLiteral("baud rate"), text, alternatives(names));
+    return rates.at(index);
+}
+
+// The rates the port can be opened at: those the probe tries.
+qint32 lineRate(const QString &text)
+{
+    QList<int> rates;
+    for (quint8 step = 1; step <= BaudProbe::RatesTried; ++step)
+        rates << BaudProbe::rateForStep(step);
+    return rateOf(text, rates);
 }
 
 void expectCount(const QStringList &args, int count, const QString &synopsis)
@@ -167,13 +249,20 @@ QByteArray addressed(const Options &options, const QByteArray &request)
     return withModbusAddress(request, options.address);
 }
 
+// A get or set without a setting it knows, and the settings it knows.
+Refusal settingRefusal(const QString &verb, const QStringList &args, const QStringList &names)
+{
+    const QString expected = alternatives(names);
+    if (args.isEmpty())
+        return Refusal{QStringLiteral("%1 needs a setting (expected %2)").arg(verb, expected)};
+    return Refusal{QStringLiteral("unknown setting '%1' for %2 (expected %3)").arg(args.first(), verb, expected)};
+}
+
 void parseGet(Invocation &inv, const QStringList &args)
 {
-    if (args.isEmpty())
-        throw Refusal{QStringLiteral("get needs a setting")};
-    const QString &setting = args.first();
+    const QString setting = args.value(0);
     const QStringList rest = args.mid(1);
-    inv.command = QStringLiteral("get ") + setting;
+    inv.command = QStringLiteral("get %1").arg(setting).trimmed();
     struct Plain {
         const char *name;
         Topic topic;
@@ -192,14 +281,14 @@ void parseGet(Invocation &inv, const QStringList &args)
         {"factors", Topic::Factors, Commands::getSelfTestFactors},
     };
     for (const Plain &p : plain) {
-        if (setting == QLatin1String(p.name)) {
+        if (!args.isEmpty() && setting == QLatin1String(p.name)) {
             expectCount(rest, 0, QStringLiteral("get ") + setting);
             inv.topic = p.topic;
             inv.requests << addressed(inv.options, p.request());
             return;
         }
     }
-    if (setting == QLatin1String("calibration")) {
+    if (!args.isEmpty() && setting == QLatin1String("calibration")) {
         expectCount(rest, 2, QStringLiteral("get calibration UNIT RANGE"));
         inv.topic = Topic::Calibration;
         inv.unit = unitIndex(rest.at(0));
@@ -207,22 +296,34 @@ void parseGet(Invocation &inv, const QStringList &args)
         inv.requests << addressed(inv.options, Commands::calibrationQuery(inv.unit, inv.range));
         return;
     }
-    throw Refusal{QStringLiteral("unknown setting '%1' for get").arg(setting)};
+    QStringList names;
+    for (const Plain &p : plain)
+        names << QLatin1String(p.name);
+    names.insert(names.indexOf(QLatin1String("temp-humi")), QStringLiteral("calibration"));
+    throw settingRefusal(QStringLiteral("get"), args, names);
+}
+
+// The settings parseSet() writes, in the order of its branches.
+QStringList setSettings()
+{
+    return {QStringLiteral("address"),   QStringLiteral("clean"),  QStringLiteral("heat-mode"),
+            QStringLiteral("temp-thresholds"), QStringLiteral("humi-thresholds"), QStringLiteral("work-mode"),
+            QStringLiteral("global"),    QStringLiteral("calibration"), QStringLiteral("baud")};
 }
 
 void parseSet(Invocation &inv, const QStringList &args)
 {
     using Input::Kind;
-    if (args.isEmpty())
-        throw Refusal{QStringLiteral("set needs a setting")};
-    const QString &setting = args.first();
+    const QString setting = args.value(0);
     const QStringList a = args.mid(1);
-    inv.command = QStringLiteral("set ") + setting;
+    inv.command = QStringLiteral("set %1").arg(setting).trimmed();
     inv.write = true;
     QByteArray request;
     auto number = [](int value) { return QString::number(value); };
 
-    if (setting == QLatin1String("address")) {
+    if (args.isEmpty()) {
+        throw settingRefusal(QStringLiteral("set"), args, setSettings());
+    } else if (setting == QLatin1String("address")) {
         expectCount(a, 1, QStringLiteral("set address N"));
         inv.topic = Topic::Address;
         inv.values << checkedNumber(a.at(0), Kind::DeviceAddress, QStringLiteral("address"));
@@ -241,7 +342,7 @@ void parseSet(Invocation &inv, const QStringList &args)
         else if (a.at(0) == QLatin1String("on") || a.at(0) == QLatin1String("off"))
             request = Commands::manualHeat(a.at(0) == QLatin1String("on"));
         else
-            throw Refusal{QStringLiteral("invalid heat mode '%1' (expected auto, on or off)").arg(a.at(0))};
+            throw invalid(QStringLiteral("heat mode"), a.at(0), QStringLiteral("auto, on or off"));
         // The mode and the heater as the register holds them: high byte mode, low byte heater.
         inv.values << quint8(request.at(4)) << quint8(request.at(5));
     } else if (setting == QLatin1String("temp-thresholds") || setting == QLatin1String("humi-thresholds")) {
@@ -251,6 +352,9 @@ void parseSet(Invocation &inv, const QStringList &args)
         inv.topic = temp ? Topic::TempThresholds : Topic::HumiThresholds;
         inv.values << checkedNumber(a.at(0), range, QStringLiteral("high threshold"))
                    << checkedNumber(a.at(1), range, QStringLiteral("low threshold"));
+        if (!Input::thresholdsOrdered(inv.values.at(0), inv.values.at(1)))
+            throw invalid(QStringLiteral("high threshold"), a.at(0),
+                          QStringLiteral("above the low threshold %1").arg(inv.values.at(1)));
         request = temp ? Commands::setHeatTempThresholds(number(inv.values.at(0)), number(inv.values.at(1)))
                        : Commands::setHeatHumiThresholds(number(inv.values.at(0)), number(inv.values.at(1)));
     } else if (setting == QLatin1String("work-mode")) {
@@ -282,15 +386,12 @@ void parseSet(Invocation &inv, const QStringList &args)
         expectCount(a, 1, QStringLiteral("set baud RATE"));
         inv.topic = Topic::Baud;
         // The index of the rate in the window's list "9600", "4800", "9600", "19200".
-        static const int rates[] = {9600, 4800, 9600, 19200};
-        const std::optional<qint64> rate = integer(a.at(0));
-        const int index = rate ? int(std::find(std::begin(rates), std::end(rates), *rate) - std::begin(rates)) : 4;
-        if (index == 4)
-            throw Refusal{QStringLiteral("invalid baud rate '%1' (expected 4800, 9600 or 19200)").arg(a.at(0))};
-        inv.values << rates[index];
-        request = Commands::setBaudRate(index);
+        static const QList<int> rates = {9600, 4800, 9600, 19200};
+        const int rate = rateOf(a.at(0), rates);
+        inv.values << rate;
+        request = Commands::setBaudRate(int(rates.indexOf(rate)));
     } else {
-        throw Refusal{QStringLiteral("unknown setting '%1' for set").arg(setting)};
+        throw settingRefusal(QStringLiteral("set"), args, setSettings());
     }
     inv.requests << addressed(inv.options, request);
 }
@@ -314,14 +415,12 @@ void parseMonitor(Invocation &inv, const QStringList &args)
         bool ok = false;
         inv.intervalS = parser.value(interval).toDouble(&ok);
         if (!ok || !std::isfinite(inv.intervalS) || inv.intervalS < 0 || inv.intervalS > 86400)
-            throw Refusal{QStringLiteral("invalid interval '%1' (expected 0 to 86400 seconds)").arg(parser.value(interval))};
+            throw invalid(QStringLiteral("interval"), parser.value(interval), QStringLiteral("0 to 86400 seconds"));
     }
     if (parser.isSet(count))
         inv.count = checkedNumber(parser.value(count), 1, 1000000000, QStringLiteral("count"));
     if (parser.isSet(units)) {
-        inv.units.clear();
-        for (const QString &unit : parser.value(units).split(QLatin1Char(',')))
-            inv.units << unitIndex(unit);
+        inv.units = unitIndexes(parser.value(units));
     }
     inv.csv = parser.isSet(csv);
     if (inv.csv && inv.options.json)
@@ -359,7 +458,7 @@ void parseCommand(Invocation &inv, const QString &name, const QStringList &args)
         inv.requests << Commands::getDeviceInfo() << Commands::firmwareIdRequest();
     } else if (name == QLatin1String("read")) {
         if (args.size() > 1)
-            throw Refusal{QStringLiteral("read takes at most one unit (avg, 1, 2, 3 or 4)")};
+            throw Refusal{QStringLiteral("read takes at most one unit (%1)").arg(UnitChoices)};
         inv.topic = Topic::Reading;
         inv.unit = args.isEmpty() ? 0 : unitIndex(args.first());
         inv.units = {inv.unit};
@@ -390,7 +489,7 @@ void parseCommand(Invocation &inv, const QString &name, const QStringList &args)
         else if (args.first() == QLatin1String("native"))
             inv.requests << addressed(o, Commands::changeToKelvra());
         else
-            throw Refusal{QStringLiteral("invalid protocol '%1' (expected modbus or native)").arg(args.first())};
+            throw invalid(QStringLiteral("protocol"), args.first(), QStringLiteral("modbus or native"));
         inv.values << (args.first() == QLatin1String("modbus") ? 1 : 0);
     } else if (name == QLatin1String("factory-reset")) {
         if (args != QStringList{QStringLiteral("--yes")})
@@ -406,7 +505,7 @@ void parseCommand(Invocation &inv, const QString &name, const QStringList &args)
         inv.topic = Topic::Raw;
         inv.requests << rawBytes(args);
     } else {
-        throw Refusal{QStringLiteral("unknown command '%1'").arg(name)};
+        throw unknownCommand(name);
     }
 }
 
@@ -463,7 +562,7 @@ Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
                                                     "check value, 0 to 100 (default 2)."),
                                      QStringLiteral("N"));
     const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("Print one JSON object per result (monitor: one per line)."));
+                                  QStringLiteral("Print one JSON object per result, and one per failure (monitor: one per line)."));
     const QCommandLineOption localEcho(QStringLiteral("local-echo"),
                                        QStringLiteral("The adapter echoes what it sends (some RS-485 adapters): "
                                                       "drop that copy of each request."));
@@ -472,7 +571,10 @@ Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
     parser.addOptions({port, baud, address, timeout, retries, json, localEcho, help, version});
 
     Parsed result;
-    if (!parser.parse(QStringList{QStringLiteral("zelvikctl")} + arguments)) {
+    const bool parsed = parser.parse(QStringList{QStringLiteral("zelvikctl")} + arguments);
+    // Known even when the arguments are refused: the refusal is then printed as JSON too.
+    result.invocation.options.json = parser.isSet(json);
+    if (!parsed) {
         result.text = parser.errorText();
         return result;
     }
@@ -487,7 +589,7 @@ Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
         const QString topic = parser.isSet(help) ? name : args.value(0);
         const CommandHelp *command = findCommand(topic);
         if (!topic.isEmpty() && !command) {
-            result.text = QStringLiteral("unknown command '%1'").arg(topic);
+            result.text = unknownCommand(topic).message;
             return result;
         }
         result.kind = Parsed::Help;
@@ -509,18 +611,14 @@ Parsed parse(const QStringList &arguments, const QString &portFromEnvironment)
         Invocation &inv = result.invocation;
         Options &o = inv.options;
         o.port = parser.isSet(port) ? parser.value(port) : portFromEnvironment;
-        if (parser.isSet(baud)) {
-            o.baud = checkedNumber(parser.value(baud), 2400, 19200, QStringLiteral("baud rate"));
-            if (o.baud != 2400 && o.baud != 4800 && o.baud != 9600 && o.baud != 19200)
-                throw Refusal{QStringLiteral("invalid baud rate '%1' (expected 2400, 4800, 9600 or 19200)").arg(o.baud)};
-        }
+        if (parser.isSet(baud))
+            o.baud = lineRate(parser.value(baud));
         if (parser.isSet(address))
             o.address = quint8(checkedNumber(parser.value(address), 0, 255, QStringLiteral("address")));
         if (parser.isSet(timeout))
             o.timeoutMs = checkedNumber(parser.value(timeout), 10, 60000, QStringLiteral("time-out"));
         if (parser.isSet(retries))
             o.retries = checkedNumber(parser.value(retries), 0, 100, QStringLiteral("retry count"));
-        o.json = parser.isSet(json);
         o.localEcho = parser.isSet(localEcho);
         parseCommand(inv, name, args);
         if (o.port.isEmpty())

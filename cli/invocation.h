@@ -81,6 +81,7 @@ struct Invocation {
 struct Parsed {
     enum Kind { Run, Help, Version, Usage } kind = Usage;
     QString text; // the help text, or what was wrong with the arguments
+    // What was understood; for Usage, options.json and the command as far as they were read.
     Invocation invocation;
 };
 

@@ -2,6 +2,7 @@
 // production lines.
 
 #include "invocation.h"
+#include "results.h"
 #include "runner.h"
 #include "seriallink.h"
 
@@ -30,9 +31,13 @@ void complain(const QString &message)
     std::fprintf(stderr, "zelvikctl: %s\n", message.toUtf8().constData());
 }
 
-int fail(int status, const QString &message)
+// A failure before the run starts; with --json it is printed as JSON on standard output too.
+int fail(const Invocation &inv, int status, const QString &message)
 {
-    complain(message);
+    const Result r = failed(inv.command, {status, message, QByteArray(), QString()});
+    if (inv.options.json)
+        out(printed(r, true));
+    complain(r.text);
     return status;
 }
 
@@ -82,6 +87,8 @@ int main(int argc, char *argv[])
         out(QStringLiteral("zelvikctl " ZELVIK_VERSION));
         return ExitOk;
     case Parsed::Usage:
+        if (parsed.invocation.options.json)
+            out(printed(failed(parsed.invocation.command, {ExitUsage, parsed.text, QByteArray(), QString()}), true));
         std::fprintf(stderr, "zelvikctl: %s\n%s\nTry 'zelvikctl --help' for more information.\n",
                      parsed.text.toUtf8().constData(), usageLine().toUtf8().constData());
         return ExitUsage;
@@ -95,14 +102,14 @@ int main(int argc, char *argv[])
         // The window's sentence, begun in lower case like every other message of the program.
         QString message = link.openFailure();
         message[0] = message.at(0).toLower();
-        return fail(ExitPort, message);
+        return fail(inv, ExitPort, message);
     }
     Runner runner(inv, link);
     QObject::connect(&runner, &Runner::output, &out);
     QObject::connect(&runner, &Runner::complaint, &complain);
     QObject::connect(&runner, &Runner::finished, &QCoreApplication::exit);
     if (inv.action == Action::Monitor && !catchStopSignals(runner))
-        return fail(ExitPort, QStringLiteral("cannot catch SIGINT and SIGTERM"));
+        return fail(inv, ExitPort, QStringLiteral("cannot catch SIGINT and SIGTERM"));
     // From inside the event loop, so that a run that ends at once still ends it.
     QTimer::singleShot(0, &runner, &Runner::start);
     return QCoreApplication::exec();

@@ -240,6 +240,21 @@ Result probeAnswer(qint32 rate, const QByteArray &reply)
     return r;
 }
 
+Result failed(const QString &command, const Failure &failure)
+{
+    Result r;
+    r.text = failure.hint.isEmpty() ? failure.message : QStringLiteral("%1; %2").arg(failure.message, failure.hint);
+    if (!command.isEmpty())
+        r.json[QStringLiteral("command")] = command;
+    r.json[QStringLiteral("error")] = failure.message;
+    r.json[QStringLiteral("exit_status")] = failure.status;
+    if (!failure.reply.isEmpty())
+        r.json[QStringLiteral("reply")] = formatHexBytes(failure.reply).trimmed();
+    if (!failure.hint.isEmpty())
+        r.json[QStringLiteral("hint")] = failure.hint;
+    return r;
+}
+
 QString printed(const Result &result, bool json)
 {
     return json ? QString::fromUtf8(QJsonDocument(result.json).toJson(QJsonDocument::Compact)) : result.text;

@@ -29,6 +29,19 @@ Result reading(const QByteArray &reply, int unit, const QDateTime &time);
 // The probe's answer at rate.
 Result probeAnswer(qint32 rate, const QByteArray &reply);
 
+// A run, or a monitor's reading, that failed.
+struct Failure {
+    int status = ExitOk;
+    QString message;
+    QByteArray reply; // the bytes the device sent instead of an answer, if any
+    QString hint;     // what to try, if anything
+};
+
+// A failure as reported: the text for standard error (the message, then the hint), and the JSON
+// object that --json prints on standard output instead of a result, so that a script reading JSON
+// always gets one. command is left out when empty (arguments that named none).
+Result failed(const QString &command, const Failure &failure);
+
 // The line, or the compact JSON text, of a result as printed.
 QString printed(const Result &result, bool json);
 

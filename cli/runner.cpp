@@ -2,7 +2,6 @@
 
 #include "baudprobe.h"
 #include "hextext.h"
-#include "results.h"
 #include "seriallink.h"
 #include "sessiontexts.h"
 
@@ -45,6 +44,10 @@ Runner::Runner(const Invocation &invocation, SerialLink &link, QObject *parent)
     connect(&session, &SensorSession::writeEchoed, this, &Runner::onOther);
     connect(&session, &SensorSession::nativeReply, this, [this](quint8, const QByteArray &frame) { onOther(frame); });
     connect(&session, &SensorSession::note, this, [this](SensorSession::Note, const QString &line) { onNote(line); });
+    connect(&session, &SensorSession::damaged, this, [this](const QByteArray &bytes) {
+        if (m_waiting)
+            m_damaged = bytes;
+    });
     connect(&session, &SensorSession::lateDropped, this, [this](const SensorSession::Late &, const QByteArray &frame) {
         onNote(QStringLiteral("late reply dropped: %1").arg(formatHexBytes(frame).trimmed()));
     });
@@ -64,7 +67,8 @@ Runner::Runner(const Invocation &invocation, SerialLink &link, QObject *parent)
         QStringList rates;
         for (quint8 step = 1; step <= BaudProbe::RatesTried; ++step)
             rates << QString::number(BaudProbe::rateForStep(step));
-        fail(ExitNoAnswer, QStringLiteral("no answer on %1 at %2 baud").arg(m_inv.options.port, rates.join(QStringLiteral(", "))));
+        fail({ExitNoAnswer, QStringLiteral("no answer on %1 at %2 baud").arg(m_inv.options.port, rates.join(QStringLiteral(", "))),
+              QByteArray(), noAnswerHint(true)});
     });
     connect(&link, &SerialLink::lost, this, &Runner::onLost);
     connect(&link, &SerialLink::writeFailed, this,
@@ -114,6 +118,7 @@ void Runner::ask(const QByteArray &request, SensorSession::Query query, int unit
     m_waiting = true;
     m_notes.clear();
     m_other.clear();
+    m_damaged.clear();
     m_ticket = m_pump.query(query, request, unit);
     // Nothing went out: the session's note says why, and no deadline will end the wait.
     if (m_ticket == 0 && !m_done)
@@ -127,6 +132,8 @@ void Runner::end(Outcome::Kind kind, const QByteArray &frame, int attempts)
     outcome.frame = frame;
     outcome.attempts = attempts;
     outcome.notes = m_notes;
+    if (kind == Outcome::NoAnswer)
+        outcome.frame = m_damaged;
     m_waiting = false;
     m_ticket = 0;
     // The next request goes out from the event loop, not from inside the session's signal.
@@ -146,8 +153,7 @@ void Runner::proceed(const Outcome &outcome)
 void Runner::exchanged(const Outcome &outcome)
 {
     if (outcome.kind != Outcome::Answer) {
-        const Problem p = problem(outcome);
-        fail(p.status, p.message);
+        fail(problem(outcome));
         return;
     }
     m_replies << outcome.frame;
@@ -170,8 +176,17 @@ void Runner::monitored(const Outcome &outcome)
     const int unit = m_inv.units.at(m_unitPos);
     const QDateTime now = QDateTime::currentDateTime();
     if (outcome.kind != Outcome::Answer) {
-        const Problem p = problem(outcome);
-        emit complaint(QStringLiteral("%1 unit %2: %3").arg(SessionTexts::isoTime(now), SessionTexts::unitName(unit), p.message));
+        Failure p = problem(outcome);
+        if (m_inv.options.json) {
+            Result r = failed(m_inv.command, p);
+            r.json[QStringLiteral("time")] = SessionTexts::isoTime(now);
+            r.json[QStringLiteral("unit")] = SessionTexts::unitName(unit);
+            emit output(printed(r, true));
+        }
+        if (m_hinted)
+            p.hint.clear();
+        m_hinted = m_hinted || !p.hint.isEmpty();
+        emit complaint(QStringLiteral("%1 unit %2: %3").arg(SessionTexts::isoTime(now), SessionTexts::unitName(unit), failed(QString(), p).text));
         m_status = qMax(m_status, p.status);
     } else if (m_inv.csv) {
         emit output(SessionTexts::csvRow(now, unit, Values::measurement(outcome.frame)));
@@ -204,30 +219,49 @@ void Runner::scheduleRound()
     m_schedule.start(int(qMax<qint64>(0, due - now)));
 }
 
-Runner::Problem Runner::problem(const Outcome &o) const
+Failure Runner::problem(const Outcome &o) const
 {
     switch (o.kind) {
     case Outcome::Refused:
-        return {ExitRefused, QStringLiteral("the device refused the request: %1")
-                                 .arg(SessionTexts::exceptionText(quint8(o.frame.at(2))))};
-    case Outcome::Other:
         return {ExitRefused,
-                QStringLiteral("the device answered something else: %1").arg(formatHexBytes(o.frame).trimmed())};
+                QStringLiteral("the device refused the request: %1").arg(SessionTexts::exceptionText(quint8(o.frame.at(2)))),
+                o.frame, QString()};
+    case Outcome::Other:
+        return {ExitRefused, QStringLiteral("the device answered something else: %1").arg(formatHexBytes(o.frame).trimmed()),
+                o.frame, QString()};
     case Outcome::Answer:
     case Outcome::NoAnswer:
         break;
     }
-    return {ExitNoAnswer, QStringLiteral("no answer on %1 at %2 baud after %3 attempt(s)%4")
-                              .arg(m_inv.options.port)
-                              .arg(m_inv.options.baud)
-                              .arg(o.attempts)
-                              .arg(why(o.notes))};
+    return {ExitNoAnswer,
+            QStringLiteral("no answer on %1 at %2 baud after %3 attempt(s)%4")
+                .arg(m_inv.options.port)
+                .arg(m_inv.options.baud)
+                .arg(o.attempts)
+                .arg(why(o.notes)),
+            o.frame, noAnswerHint(false)};
+}
+
+// The ways out of a silent device, less the one that was just tried.
+QString Runner::noAnswerHint(bool probing) const
+{
+    return SessionTexts::noAnswerHint(probing ? QString() : QStringLiteral("'zelvikctl probe'"),
+                                      m_inv.topic == Topic::Wake ? QString() : QStringLiteral("'zelvikctl wake'"),
+                                      m_inv.topic == Topic::Protocol ? QString() : QStringLiteral("'zelvikctl protocol modbus'"));
 }
 
 void Runner::fail(int status, const QString &message)
 {
-    emit complaint(message);
-    finish(status);
+    fail({status, message, QByteArray(), QString()});
+}
+
+void Runner::fail(const Failure &failure)
+{
+    const Result r = failed(m_inv.command, failure);
+    if (m_inv.options.json)
+        emit output(printed(r, true));
+    emit complaint(r.text);
+    finish(failure.status);
 }
 
 void Runner::finish(int status)

@@ -2,6 +2,7 @@
 #define ZELVIK_RUNNER_H
 
 #include "invocation.h"
+#include "results.h"
 #include "sessionpump.h"
 
 #include <QByteArray>
@@ -43,10 +44,6 @@ private:
         int attempts = 0;
         QStringList notes;
     };
-    struct Problem {
-        int status;
-        QString message;
-    };
 
     void ask(const QByteArray &request, SensorSession::Query query, int unit);
     void end(Outcome::Kind kind, const QByteArray &frame, int attempts);
@@ -55,8 +52,10 @@ private:
     void monitored(const Outcome &outcome);
     void askReading();
     void scheduleRound();
-    Problem problem(const Outcome &outcome) const;
+    Failure problem(const Outcome &outcome) const;
+    QString noAnswerHint(bool probing) const;
     void finish(int status);
+    void fail(const Failure &failure);
     void fail(int status, const QString &message);
 
     void onAnswered(const SensorSession::Reply &reply);
@@ -75,6 +74,7 @@ private:
     quint64 m_ticket = 0;
     QStringList m_notes;
     QByteArray m_other;
+    QByteArray m_damaged; // the last reply that could not be read
 
     QList<QByteArray> m_replies; // an exchange's answers so far
     // monitor
@@ -84,6 +84,7 @@ private:
     qint64 m_round = 0;
     int m_unitPos = 0;
     int m_status = ExitOk;
+    bool m_hinted = false; // a monitor says what to try once
 };
 
 } // namespace Cli

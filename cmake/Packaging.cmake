@@ -72,7 +72,8 @@ One window offers one button per command: measurements, Modbus address and
 baud rate, sleep and wake, dust cleaning, heating, work mode, self test, unit
 switches, temperature and humidity, calibration, device identity and protocol
 choice. Requests and replies are shown in hexadecimal and replies are decoded
-into the window.
+into the window. A Measurements window reads the units on a schedule and
+charts their PM2.5, PM10 and PM100 live.
 
 zelvikctl offers every command of the window on the command line, for scripts,
 logging and production lines, with text, CSV or JSON output.
@@ -84,7 +85,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://zelvik.example/")
-# Library dependencies come from dpkg-shlibdeps run over the installed programs.
+# Library dependencies come from dpkg-shlibdeps run over the installed programs (libqwt-qt5-6
+# for the Measurements chart among them).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The form asks for a CJK font family, which the program maps to Noto Sans CJK when present.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-noto-cjk)

@@ -33,4 +33,14 @@ std::optional<int> accepted(Kind kind, const QString &text)
     return value;
 }
 
+bool isThreshold(Kind kind)
+{
+    return kind == Kind::Temperature || kind == Kind::Humidity;
+}
+
+bool thresholdsOrdered(int high, int low)
+{
+    return high > low;
+}
+
 } // namespace Input

@@ -30,6 +30,13 @@ Range range(Kind kind);
 // The number in text (blanks around it allowed) when it is one the field accepts.
 std::optional<int> accepted(Kind kind, const QString &text);
 
+// The heating thresholds (Temperature, Humidity) are set as a pair, high then low. The heater
+// switches on past one of them and off past the other, so the high one must lie strictly above
+// the low one: crossed thresholds give the device two contradictory orders, and equal ones leave
+// no band between on and off, so the heater would switch at every flicker of the reading.
+bool isThreshold(Kind kind);
+bool thresholdsOrdered(int high, int low);
+
 } // namespace Input
 
 #endif

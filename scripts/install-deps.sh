@@ -2,9 +2,9 @@
 # Installs the Debian packages that building, testing and the demo need, if any is missing.
 # Packages named as arguments are checked and installed as well (fuzzing and lint tools).
 set -e
-# Build, tests and demo; the packaging tests validate the desktop entry, metainfo, man pages and .deb;
+# Build, tests and demo (Qwt draws the Measurements chart); the packaging tests validate the desktop entry, metainfo, man pages and .deb;
 # the start-up benchmark (run briefly by the tests) watches an Xvfb server through libxcb.
-PACKAGES="cmake make g++ qtbase5-dev libqt5serialport5-dev qttools5-dev-tools qttools5-dev fonts-noto-cjk
+PACKAGES="cmake make g++ qtbase5-dev libqt5serialport5-dev qttools5-dev-tools qttools5-dev libqwt-qt5-dev fonts-noto-cjk
           desktop-file-utils appstream dpkg-dev binutils groff-base man-db lintian
           pkg-config libxcb1-dev xvfb xauth"
 missing=""

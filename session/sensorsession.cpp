@@ -68,6 +68,22 @@ quint64 SensorSession::query(Query query, const QByteArray &request, qint64 nowM
     return writeQuery(ticket, nowMs, false) ? ticket : 0;
 }
 
+bool SensorSession::cancel(quint64 ticket, qint64 nowMs)
+{
+    const PendingReplies::Outstanding *found = m_pending.find(ticket);
+    if (!found || found->query == Query::pendingBaudrate)
+        return false;
+    const PendingReplies::Outstanding query = *found; // forget() erases the entry
+    m_pending.forget(ticket);
+    if (query.sent()) {
+        Late lateFor;
+        lateFor.query = query.query;
+        distrust(query.expects, nowMs, lateFor);
+    }
+    release(nowMs); // a query waiting behind it may go out, once the line is quiet
+    return true;
+}
+
 void SensorSession::queryLater(Query query, const QByteArray &request, qint64 nowMs, qint64 delayMs)
 {
     m_later.append(Later{query, request, nowMs + delayMs});
@@ -300,6 +316,8 @@ void SensorSession::handle(const FramerEvent &cut, qint64 nowMs)
         return;
     }
     emit note(noteKind(cut.type), cut.note);
+    if (cut.type == FramerEvent::BadCheck || cut.type == FramerEvent::Incomplete)
+        emit damaged(cut.bytes);
     // With retries, a damaged reply is asked for again (once the line is quiet) instead of
     // after the time-out.
     if (cut.type == FramerEvent::BadCheck && m_retries > 0) {

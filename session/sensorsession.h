@@ -98,6 +98,11 @@ public:
     // A query whose request goes out delayMs from nowMs (the device needs a moment first); the
     // session asks for a wake-up through wakeUpAt().
     void queryLater(Query query, const QByteArray &request, qint64 nowMs, qint64 delayMs);
+    // Takes a query back: one waiting to be written is dropped, one on the line is no longer
+    // awaited and its reply, should it still come, is dropped as late instead of answering the
+    // next query of its size. Nothing is reported for it. False when no such query is outstanding
+    // (the probe's request is the probe's to end).
+    bool cancel(quint64 ticket, qint64 nowMs);
     // A request nobody waits for (a write whose echo is only shown). False when not written.
     bool send(const QByteArray &frame, qint64 nowMs);
     // Starts the baud-rate probe (again, when it runs); its request waits like any two-byte query.
@@ -148,6 +153,9 @@ signals:
     // The probe's first request, which waited for a quiet line, could not be written.
     void probeNotStarted();
     void note(SensorSession::Note kind, const QString &line);
+    // The bytes of a reply that could not be read: a whole frame whose check value failed, or the
+    // start of one that never completed (its note says which).
+    void damaged(const QByteArray &bytes);
     // advance() has something to do at this time (a request due later).
     void wakeUpAt(qint64 atMs);
 

@@ -1,6 +1,7 @@
 #include "sessiontexts.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 namespace SessionTexts {
 
@@ -19,6 +20,22 @@ QString exceptionText(quint8 code)
 QString csvHeader()
 {
     return QStringLiteral("time,unit,pm2_5_ug_m3,pm10_ug_m3,pm100_ug_m3");
+}
+
+QString noAnswerHint(const QString &findRate, const QString &wake, const QString &toModbus)
+{
+    QStringList ways;
+    if (!findRate.isEmpty())
+        ways << QStringLiteral("%1 to find the device's baud rate").arg(findRate);
+    if (!wake.isEmpty())
+        ways << QStringLiteral("%1 in case it is asleep").arg(wake);
+    if (!toModbus.isEmpty())
+        ways << QStringLiteral("%1 in case it was switched to its native protocol").arg(toModbus);
+    if (ways.isEmpty())
+        return QString();
+    const QString last = ways.takeLast();
+    return ways.isEmpty() ? QStringLiteral("try %1").arg(last)
+                          : QStringLiteral("try %1 or %2").arg(ways.join(QStringLiteral(", ")), last);
 }
 
 QString unitName(int unitIndex)

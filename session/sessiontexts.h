@@ -22,6 +22,11 @@ QString csvHeader();
 QString csvRow(const QDateTime &time, int unitIndex, const Values::Measurement &value);
 QString unitName(int unitIndex);
 
+// What to try when the device does not answer, each way named as the program offers it: finding
+// the device's baud rate, waking it, and switching it from its native protocol back to Modbus. An
+// empty way is left out. It begins in lower case and has no full stop, to follow a message.
+QString noAnswerHint(const QString &findRate, const QString &wake, const QString &toModbus);
+
 } // namespace SessionTexts
 
 #endif

@@ -140,7 +140,8 @@ private slots:
     }
 
     // Every refusal of the arguments is exit 2 with the reason and the usage line, and nothing
-    // reaches the line.
+    // reaches the line. Each kind of argument lists the choices it takes, the same whatever was
+    // given, and takes every choice it lists.
     void usage_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -157,6 +158,7 @@ private slots:
         row("set temp-thresholds 0 -129", "invalid low threshold '-129' (expected -128 to 127)");
         row("set humi-thresholds 101 0", "(expected 0 to 100)");
         row("set humi-thresholds 50 -1", "invalid low threshold '-1' (expected 0 to 100)");
+        row("set humi-thresholds 90 95", "invalid high threshold '90' (expected above the low threshold 95)");
         row("set clean 256 1", "invalid cleaning duration '256' (expected 0 to 255)");
         row("set clean 1 256", "invalid cleaning interval '256' (expected 0 to 255)");
         row("clean-now -1", "invalid cleaning duration '-1' (expected 0 to 255)");
@@ -172,13 +174,31 @@ private slots:
         row("read 5", "invalid unit '5'");
         row("factory-reset", "confirm with --yes");
         row("frobnicate", "unknown command 'frobnicate'");
-        row("get", "get needs a setting");
-        row("get baud", "unknown setting 'baud' for get");
+        row("get", "get needs a setting (expected address, clean, heat-mode, temp-thresholds, humi-thresholds, work-mode, "
+                   "global, calibration, temp-humi, self-test or factors)");
         row("get address 1", "get address expects no arguments");
         row("raw 0", "raw expects bytes in hexadecimal");
         row("--json monitor --csv", "monitor takes --csv or --json, not both");
         row("monitor --interval -1", "invalid interval '-1'");
         row("--bogus read", "Unknown option 'bogus'");
+        row("set global 0", "invalid unit list '0' (expected 1, 2, 3 or 4 separated by commas, or none)");
+        row("set global avg", "invalid unit list 'avg' (expected 1, 2, 3 or 4 separated by commas, or none)");
+        row("set work-mode select 1,,2", "invalid unit list '1,,2' (expected 1, 2, 3 or 4 separated by commas, or none)");
+        row("monitor --units avg,0", "invalid unit list 'avg,0' (expected avg, 1, 2, 3 or 4 separated by commas)");
+        row("read avg,1", "invalid unit 'avg,1' (expected avg, 1, 2, 3 or 4)");
+        row("--baud 1234 read", "invalid baud rate '1234' (expected 2400, 4800, 9600 or 19200)");
+        row("--baud 3000 read", "invalid baud rate '3000' (expected 2400, 4800, 9600 or 19200)");
+        row("--baud 0x2580 read", "invalid baud rate '0x2580' (expected 2400, 4800, 9600 or 19200)");
+        row("set baud 3000", "invalid baud rate '3000' (expected 4800, 9600 or 19200)");
+        row("set heat-mode manual", "invalid heat mode 'manual' (expected auto, on or off)");
+        row("protocol kelvra", "invalid protocol 'kelvra' (expected modbus or native)");
+        row("get calibration 1 pm25", "invalid range 'pm25' (expected pm2.5, pm10 or pm100)");
+        row("get baud", "unknown setting 'baud' for get (expected address, clean, heat-mode, temp-thresholds, humi-thresholds, "
+                        "work-mode, global, calibration, temp-humi, self-test or factors)");
+        row("set factors 1", "unknown setting 'factors' for set (expected address, clean, heat-mode, temp-thresholds, "
+                             "humi-thresholds, work-mode, global, calibration or baud)");
+        row("help frobnicate", "unknown command 'frobnicate' (expected info, read, monitor, get, set, clean-now, sleep, wake, "
+                               "protocol, factory-reset, probe or raw)");
         QTest::newRow("raw read of 126 registers")
             << QStringList{QStringLiteral("raw"), hexText(withCrc("01 03 00 00 00 7E"))}
             << QStringLiteral("Modbus reads at most 125 registers (0x7d) at once; this read asks for 126");
@@ -194,7 +214,7 @@ private slots:
         QCOMPARE(run.status, 2);
         QVERIFY2(run.err.startsWith(QStringLiteral("zelvikctl: ")) && run.err.contains(reason), qPrintable(run.err));
         QVERIFY2(run.err.contains(Cli::usageLine()), qPrintable(run.err));
-        QCOMPARE(run.out, QString());
+        QCOMPARE(run.out.isEmpty(), !args.contains(QStringLiteral("--json"))); // JSON: the refusal as an object
         QCOMPARE(line.readFor(50), QByteArray());
     }
 
@@ -468,45 +488,104 @@ private slots:
             QCOMPARE(run.out, QStringLiteral("Baud rate: %1 (Modbus address 0x09)").arg(rate));
         } else {
             QCOMPARE(run.status, 3);
-            QCOMPARE(run.err.trimmed(), QStringLiteral("zelvikctl: no answer on %1 at 19200, 9600, 4800, 2400 baud").arg(device.path));
+            QCOMPARE(run.err.trimmed(), QStringLiteral("zelvikctl: no answer on %1 at 19200, 9600, 4800, 2400 baud; try 'zelvikctl wake' in "
+                                                       "case it is asleep or 'zelvikctl protocol modbus' in case it was switched "
+                                                       "to its native protocol")
+                                            .arg(device.path));
         }
     }
 
-    // Replies the test writes itself: how an exchange that brings no answer is reported.
-    void outcomes_data()
+    // A run that brings no result, against replies the test writes itself: the reason on standard
+    // error and nothing on standard output; with --json the same reason on standard error and one
+    // object on standard output with the exit status, the bytes the device sent instead of an
+    // answer and, when nothing answered, what to try.
+    void failures_data()
     {
-        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("request"); // empty: refused before anything is sent
+        QTest::addColumn<QByteArray>("reply");   // written after the request, shown in the JSON when any
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("message"); // all of stderr after the program's name
-        QTest::newRow("refused") << withCrc("01 83 02") << 1
-                                 << QStringLiteral("the device refused the request: exception 2 (illegal data address)");
+        QTest::addColumn<QString>("message"); // stderr's first line after the program's name; PORT for the port
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("hinted");
+        QTest::addColumn<QString>("unit"); // a monitor's reading: its unit
+        const QStringList get = words("--timeout 300 --retries 0 get temp-humi");
+        const QByteArray request = withCrc("00 03 00 A8 00 01");
+        QTest::newRow("usage") << words("set global 0") << QByteArray() << QByteArray() << 2
+                               << QStringLiteral("invalid unit list '0' (expected 1, 2, 3 or 4 separated by commas, or none)")
+                               << QStringLiteral("set global") << false << QString();
+        QTest::newRow("no answer") << get << request << QByteArray() << 3
+                                   << QStringLiteral("no answer on PORT at 9600 baud after 1 attempt(s)") << QStringLiteral("get temp-humi")
+                                   << true << QString();
+        QTest::newRow("refused") << get << request << withCrc("01 83 02") << 1
+                                 << QStringLiteral("the device refused the request: exception 2 (illegal data address)")
+                                 << QStringLiteral("get temp-humi") << false << QString();
         const QByteArray other = withCrc("01 03 04 00 01 00 02");
-        QTest::newRow("answer to something else") << other << 1
-                                                  << QStringLiteral("the device answered something else: ") + hexText(other).trimmed();
-        const QByteArray damaged = hex("01 03 02 F9 3F 00 00");
-        QTest::newRow("damaged") << damaged << 3
-                                 << QStringLiteral("no answer on PORT at 9600 baud after 1 attempt(s) (Reply refused: CRC mismatch "
-                                                   "(expected %1, got 00 00))")
-                                        .arg(hexText(withCrc("01 03 02 F9 3F").right(2)).trimmed());
+        QTest::newRow("answer to something else") << get << request << other << 1
+                                                  << QStringLiteral("the device answered something else: ") + hexText(other).trimmed()
+                                                  << QStringLiteral("get temp-humi") << false << QString();
+        QTest::newRow("bad check value") << get << request << hex("01 03 02 F9 3F 00 00") << 3
+                                         << QStringLiteral("no answer on PORT at 9600 baud after 1 attempt(s) (Reply refused: CRC mismatch "
+                                                           "(expected %1, got 00 00))")
+                                                .arg(hexText(withCrc("01 03 02 F9 3F").right(2)).trimmed())
+                                         << QStringLiteral("get temp-humi") << true << QString();
+        QTest::newRow("monitor, no answer") << words("--timeout 100 --retries 0 monitor --count 1 --units 2")
+                                            << withCrc("00 03 02 B4 00 04") << QByteArray() << 3
+                                            << QStringLiteral("no answer on PORT at 9600 baud after 1 attempt(s)")
+                                            << QStringLiteral("monitor") << true << QStringLiteral("2");
     }
 
-    void outcomes()
+    void failures()
     {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, request);
         QFETCH(QByteArray, reply);
         QFETCH(int, status);
         QFETCH(QString, message);
-        PtyPair line;
-        QVERIFY(line.isValid());
-        QProcess process;
-        process.start(QStringLiteral(ZELVIK_CTL), QStringList{QStringLiteral("--port"), line.slavePath()}
-                                                      + words("--timeout 300 --retries 0 get temp-humi"));
-        QCOMPARE(line.read(8), withCrc("00 03 00 A8 00 01"));
-        line.write(reply);
-        QVERIFY(process.waitForFinished(3000));
-        QCOMPARE(process.exitCode(), status);
-        QCOMPARE(QString::fromUtf8(process.readAllStandardError()).trimmed(),
-                 QStringLiteral("zelvikctl: ") + message.replace(QLatin1String("PORT"), line.slavePath()));
-        QCOMPARE(process.readAllStandardOutput(), QByteArray());
+        QFETCH(QString, command);
+        QFETCH(bool, hinted);
+        QFETCH(QString, unit);
+        const QString hint = QStringLiteral("try 'zelvikctl probe' to find the device's baud rate, 'zelvikctl wake' in case it is asleep "
+                                            "or 'zelvikctl protocol modbus' in case it was switched to its native protocol");
+        for (const bool json : {false, true}) {
+            PtyPair line;
+            QVERIFY(line.isValid());
+            const QString error = QString(message).replace(QLatin1String("PORT"), line.slavePath());
+            QProcess process;
+            process.start(QStringLiteral(ZELVIK_CTL), QStringList{QStringLiteral("--port"), line.slavePath()}
+                                                          + (json ? QStringList{QStringLiteral("--json")} : QStringList()) + args);
+            QCOMPARE(line.read(request.size()), request);
+            line.write(reply);
+            QVERIFY(process.waitForFinished(3000));
+            QCOMPARE(process.exitCode(), status);
+            const QString err = QString::fromUtf8(process.readAllStandardError());
+            QString complaint = err.section(QLatin1Char('\n'), 0, 0);
+            if (!unit.isEmpty()) // a monitor's complaint names the time and the unit first
+                complaint.remove(QRegularExpression(QStringLiteral("^zelvikctl: %1 unit %2: ").arg(Time, unit)));
+            else
+                complaint.remove(QRegularExpression(QStringLiteral("^zelvikctl: ")));
+            QCOMPARE(complaint, hinted ? error + QStringLiteral("; ") + hint : error);
+            QCOMPARE(err.count(QLatin1Char('\n')), status == 2 ? 3 : 1);
+            const QByteArray out = process.readAllStandardOutput();
+            if (!json) {
+                QCOMPARE(out, QByteArray());
+                continue;
+            }
+            QVERIFY2(out.endsWith('\n') && out.count('\n') == 1, out.constData());
+            QJsonObject printed = QJsonDocument::fromJson(out).object();
+            if (!unit.isEmpty()) {
+                QCOMPARE(printed.take(QStringLiteral("unit")).toString(), unit);
+                const QString time = printed.take(QStringLiteral("time")).toString();
+                QVERIFY2(QRegularExpression(QStringLiteral("^%1$").arg(Time)).match(time).hasMatch(), qPrintable(time));
+            }
+            QJsonObject expected{{QStringLiteral("command"), command}, {QStringLiteral("error"), error},
+                                 {QStringLiteral("exit_status"), status}};
+            if (!reply.isEmpty())
+                expected[QStringLiteral("reply")] = hexText(reply).trimmed();
+            if (hinted)
+                expected[QStringLiteral("hint")] = hint;
+            QCOMPARE(printed, expected);
+        }
     }
 
     // Drops and flipped bits: retries bring every answer in, and only intact replies are shown.

@@ -194,6 +194,13 @@ private slots:
               write(0xAD, 100, 20), "5%", "HighThreshold(>Low)", "whole number from 0 to 100");
         field("pushButton_HeatHumi", {"comboBox_HeatHumi=Set", "lineEdit_HeatHumiHigh=80"}, "lineEdit_HeatHumiLow", "55 ",
               write(0xAD, 80, 55), "101", "LowThreshold", "whole number from 0 to 100");
+        // Each threshold in its range, but the high one not above the low one.
+        QTest::addRow("lineEdit_HeatHumiHigh below the low one")
+            << "pushButton_HeatHumi" << QStringList{"comboBox_HeatHumi=Set", "lineEdit_HeatHumiLow=95"} << "lineEdit_HeatHumiHigh"
+            << "90" << QByteArray() << "\"HighThreshold(>Low)\" must be above \"LowThreshold\": 90 is not above 95. Nothing was sent.";
+        QTest::addRow("lineEdit_HeatTempHigh equal to the low one")
+            << "pushButton_HeatTemp" << QStringList{"comboBox_HeatTemp=Set", "lineEdit_HeatTempLow=10"} << "lineEdit_HeatTempHigh"
+            << "10" << QByteArray() << "\"HighThreshold(>0)\" must be above \"LowThreshold(<0)\": 10 is not above 10. Nothing was sent.";
         field("pushButton_Calibrate", {"comboBox_Calibrate=Set", "lineEdit_CalibrateFactor=100"}, "lineEdit_CalibrZero", "-255",
               calibration(-255, 100), "abc", "Num Cali", "whole number from -255 to 255");
         field("pushButton_Calibrate", {"comboBox_Calibrate=Set", "lineEdit_CalibrZero=5"}, "lineEdit_CalibrateFactor", " 250 ",

@@ -149,14 +149,15 @@ private slots:
                 QCOMPARE(button->isEnabled(), button->objectName() != QLatin1String("pushButtonClose"));
         }
 
-        // Menu bar: "&Options" with the unticked "Local echo", then "&About" with one entry "&About".
+        // Menu bar: "&Tools" with "Measurements…", "&Options" with the unticked "Local echo", then
+        // "&About" with one entry "&About".
         QStringList menus;
         for (QAction *menu : window.menuBar()->actions()) {
             for (QAction *entry : menu->menu()->actions())
                 menus << menu->text() + " > " + entry->text() + (entry->isChecked() ? " (ticked)" : "");
         }
-        QCOMPARE(menus, (QStringList{"&Options > Local echo", "&Options > Times and sent requests in the log",
-                                     "&About > &About"}));
+        QCOMPARE(menus, (QStringList{"&Tools > Measurements…", "&Options > Local echo",
+                                     "&Options > Times and sent requests in the log", "&About > &About"}));
     }
 
     void aboutBox()

@@ -151,6 +151,18 @@ private slots:
         QCOMPARE(Input::accepted(Input::Kind(kind), text).value_or(Refused), value);
     }
 
+    // A threshold pair is sent only with the high one strictly above the low one: crossed or
+    // equal thresholds are refused, one degree or percent apart is enough.
+    void thresholdPairs()
+    {
+        const struct {
+            int high, low;
+            bool ordered;
+        } rows[] = {{5, -10, true}, {1, 0, true}, {127, -128, true}, {50, 50, false}, {90, 95, false}, {-5, 10, false}, {-128, 127, false}};
+        for (const auto &row : rows)
+            QVERIFY2(Input::thresholdsOrdered(row.high, row.low) == row.ordered, qPrintable(QString("%1/%2").arg(row.high).arg(row.low)));
+    }
+
     void deviceId_data()
     {
         QTest::addColumn<QString>("text");

@@ -40,6 +40,22 @@ QString noAnswer(const QString &caption)
     return QStringLiteral("No answer to %1 within 1 s: check the port, the baud rate and that the device is awake").arg(caption);
 }
 
+// The tool tip of a line that reports no answer.
+const QString NoAnswerTip = QStringLiteral("Try \"GetBaudrate\" (tab \"ModbusAddr\") to find the device's baud rate, \"WakeUp\" "
+                                           "(tab \"SetSleep\") in case it is asleep or \"ChangeToModbus\" in case it was switched "
+                                           "to its native protocol.");
+
+// The tool tip the pane shows with the mouse at y in its viewport; "none" when it shows none of
+// its own.
+QString toolTipAt(QPlainTextEdit *pane, int y)
+{
+    QToolTip::showText(pane->mapToGlobal(QPoint()), QStringLiteral("none"), pane); // stays unless the pane shows its own
+    const QPoint at(20, y);
+    QHelpEvent help(QEvent::ToolTip, at, pane->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(pane->viewport(), &help);
+    return QToolTip::text();
+}
+
 const QByteArray ProbeRequest = hex("00 03 00 00 00 01 85 DB");
 const QByteArray TempRequest = withCrc("00 03 00 A8 00 01");
 const QByteArray TempReply = readReply("17 2D"); // 23 °C, 45 %
@@ -162,6 +178,17 @@ private slots:
         for (int i = 0; i < lines.size(); ++i)
             QVERIFY2(notes.at(i).contains(lines.at(i)), qPrintable(notes.at(i)));
         QVERIFY(WindowProbe::pending(*window).queries.isEmpty());
+
+        // A line that reports no answer says in its tool tip what to try; no other line has one.
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto *pane = widget<QPlainTextEdit>("textEditPM");
+        int y = 0;
+        for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
+            y = pane->cursorRect(QTextCursor(block)).center().y();
+            QCOMPARE(toolTipAt(pane, y), block.text().startsWith("No answer") ? NoAnswerTip : QStringLiteral("none"));
+        }
+        QCOMPARE(toolTipAt(pane, y + pane->fontMetrics().height() * 2), QStringLiteral("none")); // below the last line
 
         // The next query's answer fills its own fields only.
         QCOMPARE(request("pushButton_GetDeviceAddr"), ProbeRequest);

@@ -125,6 +125,8 @@ struct Bench {
         const qint64 at = w.value(1).toLongLong();
         if (verb == "query" && !s.query(Queries.value(w.at(2)), bytesOf({w.at(2)}), at, w.value(3).toInt()))
             log << who + "no ticket";
+        else if (verb == "cancel" && !s.cancel(w.at(2).toULongLong(), at))
+            log << who + "not cancelled";
         else if (verb == "later")
             s.queryLater(Queries.value(w.at(2)), bytesOf({w.at(2)}), at, w.at(3).toLongLong());
         else if (verb == "send" && !s.send(bytesOf({w.at(2)}), at))
@@ -179,6 +181,12 @@ private slots:
         row("equal sizes take turns",
             {"query 0 temp", "query 10 addr", "query 20 addr", "query 30 sensor", "advance 100", "poll 300 m t", "poll 600 a5"},
             {"> temp", "no ticket", "> sensor", "#3 m", Measured, "#1 t", "> addr", "#2 a5"});
+        // A query taken back: on the line, its reply is late and the one behind it waits for a quiet
+        // line; still waiting, it never goes out.
+        row("a query taken back on the line", {"query 0 sensor", "query 10 sensor 2", "cancel 20 1", "poll 300 m", "poll 600", "poll 900 m"},
+            {"> sensor", "late m", "> sensor", "#2 m", "unit 2: 12.3 45.6 789"});
+        row("a waiting query taken back", {"query 0 sensor", "query 10 sensor 2", "cancel 20 2", "poll 300 m", "poll 600", "next", "cancel 700 2"},
+            {"> sensor", "#1 m", Measured, "next -1", "not cancelled"});
         row("a reply before its deadline", {"query 0 temp", "next", "advance 999", "poll 999 t", "advance 5000"}, {"> temp", "next 1000", "#1 t"});
         row("a reply in the tick of its deadline", {"query 0 temp", "poll 1000 t"}, {"> temp", "#1 t"});
         row("a reply after its deadline", {"query 0 temp", "advance 999", "advance 1000", "poll 1001 t", "next"},

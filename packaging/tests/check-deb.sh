@@ -47,7 +47,7 @@ fi
 depends=$(field Depends)
 echo "Depends: $depends"
 depends_names=$(printf '%s\n' "$depends" | tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//')
-for library in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5; do
+for library in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libqwt-qt5-6; do
     if printf '%s\n' "$depends_names" | grep -qx "$library"; then
         pass "Depends names $library"
     else
