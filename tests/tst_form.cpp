@@ -286,33 +286,20 @@ private slots:
                      chosen);
     }
 
-    // Without a display the window cannot be made: wrong arguments are still reported, with the
-    // usage error and status 1, instead of the process being ended by the window system.
-    void argumentsWithoutDisplay_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("unknown option") << QStringList{"--bogus"} << 1 << "zelvikconfig: Unknown option 'bogus'.";
-        QTest::newRow("rate not offered") << QStringList{"--baud", "1234"} << 1
-                                          << "zelvikconfig: --baud: the baud rate 1234 is not one the window offers";
-        QTest::newRow("version") << QStringList{"--version"} << 0 << "";
-    }
+    // Without a display the window cannot be made: wrong arguments still get the usage error and
+    // status 1, instead of the window system ending the process.
     void argumentsWithoutDisplay()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-        QFETCH(QString, error);
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(name);
         program.setProcessEnvironment(environment);
-        program.start(ZELVIK_CONFIG, arguments);
+        program.start(ZELVIK_CONFIG, {"--bogus"});
         QVERIFY(program.waitForFinished(20000));
-        const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QVERIFY2(program.exitCode() == status && errors.contains(error), qPrintable(errors));
+        QCOMPARE(program.exitCode(), 1);
+        QCOMPARE(program.readAllStandardError(), QByteArray("zelvikconfig: Unknown option 'bogus'.\n"));
     }
 
     // The port and speed from the command line are shown, not opened; a speed the window does not
@@ -492,9 +479,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(pty->slaveClosed(), 2000);
     }
 
-    // The status bar and the title say where the port stands, and keys reach the busiest
-    // buttons. The port and rate last opened, the tab and the window's place come back at the next
-    // start, where the command line's choice still wins.
+    // The status bar and the title say where the port stands; keys reach Open/Close, ReadResult
+    // and the Set buttons. The port and rate last opened, the tab and the window's place come back
+    // at the next start, where the command line's choice still wins.
     void statusRememberedAndKeys()
     {
         QVERIFY(openOnPty());
@@ -504,43 +491,29 @@ private slots:
             return QStringList{widget<QLabel>("statusPort")->text(), widget<QLabel>("statusProtocol")->text(),
                                widget<QLabel>("statusWaiting")->text(), window->windowTitle()};
         };
-        QCOMPARE(status(), (QStringList{"Port " + port + ", 9600 baud: open", "Protocol last chosen: none yet",
-                                        "Queries waiting for an answer: 0", "ZelvikConfig — " + port}));
-        QVERIFY(press("pushButton_GetTempHumi") && press("pushButton_GetDeviceAddr"));
-        QVERIFY(press("pushButton_ChangeToModbus"));
-        QCOMPARE(status().mid(1, 2), (QStringList{"Protocol last chosen: Modbus RTU", "Queries waiting for an answer: 2"}));
+        QVERIFY(press("pushButton_GetTempHumi") && press("pushButton_GetDeviceAddr") && press("pushButton_ChangeToModbus"));
+        QCOMPARE(status(), (QStringList{"Port " + port + ", 9600 baud: open", "Protocol last chosen: Modbus RTU",
+                                        "Queries waiting for an answer: 2", "ZelvikConfig — " + port}));
         QVERIFY(tickUntil([&] { return status().at(2).endsWith(": 0"); }, 20));
-        QVERIFY(press("pushButton_ChangeToModbus_2"));
-        QCOMPARE(status().at(1), QString("Protocol last chosen: Kelvra"));
 
         window->show();
         QApplication::setActiveWindow(window.get());
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        for (const char *button : {"pushButtonOpen", "pushButtonClose"})
-            QVERIFY(widget(button)->toolTip().contains("Shortcut: Ctrl+O"));
         QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
-        QVERIFY(!WindowProbe::serial(*window).isOpen());
-        QCOMPARE(status().at(0), "Port " + port + ", 9600 baud: closed");
-        QCOMPARE(status().at(3), QString("ZelvikConfig"));
+        QCOMPARE(status().at(0) + status().at(3), "Port " + port + ", 9600 baud: closedZelvikConfig");
         QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
-        QVERIFY(WindowProbe::serial(*window).isOpen());
-        QVERIFY(set("comboBoxSendObject=3"));
+        QVERIFY(set({"comboBoxSendObject=3", "comboBox_HeatTemp=Query", "lineEdit_HeatTempHigh=40", "lineEdit_HeatTempLow=-10",
+                     "lineEdit_DeviceAddr=1F"}));
         written.clear();
         QTest::keyClick(window.get(), Qt::Key_F5);
         QVERIFY(tickUntil([&] { return !written.isEmpty(); })); // the line was just opened: it waits for quiet
-        QCOMPARE(written, QList<QByteArray>{withCrc("000303b40004")}); // unit 3's measurement
-        QVERIFY(widget("pushButton_GetSensorData")->toolTip().contains("Shortcut: F5"));
-        // Enter sends a typed field; a "Query" / "Set" pair turns to "Set" first.
-        written.clear();
-        QVERIFY(set({"comboBox_HeatTemp=Query", "lineEdit_HeatTempHigh=40", "lineEdit_HeatTempLow=-10"}));
-        QTest::keyClick(widget("lineEdit_HeatTempLow"), Qt::Key_Return);
-        QCOMPARE(value("comboBox_HeatTemp"), QString("Set"));
-        QVERIFY(set("lineEdit_DeviceAddr=1F"));
+        QTest::keyClick(widget("lineEdit_HeatTempLow"), Qt::Key_Return); // a Query/Set pair turns to Set
         QTest::keyClick(widget("lineEdit_DeviceAddr"), Qt::Key_Enter);
-        QCOMPARE(written, (QList<QByteArray>{withCrc("000600ac28f6"), withCrc("00060000001f")}));
-        QCOMPARE(value("lineEdit_HeatTempLow"), QString("-10"));
-        QVERIFY(widget("lineEdit_HeatTempLow")->toolTip().endsWith("Shortcut: Enter presses Temp with \"Set\""));
-        QVERIFY(widget("lineEdit_DeviceAddr")->toolTip().endsWith("Shortcut: Enter presses SetModbusAddr"));
+        QCOMPARE(written, (QList<QByteArray>{withCrc("000303b40004"), withCrc("000600ac28f6"), withCrc("00060000001f")}));
+        QCOMPARE(value("comboBox_HeatTemp"), QString("Set"));
+        for (const char *tip : {"pushButtonOpen=Ctrl+O", "pushButtonClose=Ctrl+O", "pushButton_GetSensorData=F5",
+                                "lineEdit_HeatTempLow=Enter presses Temp with \"Set\"", "lineEdit_DeviceAddr=Enter presses SetModbusAddr"})
+            QVERIFY(widget(QString(tip).section('=', 0, 0))->toolTip().contains("Shortcut: " + QString(tip).section('=', 1)));
 
         QVERIFY(set("comboBox_BoudRate=4800")); // applied to the open port, and remembered
         widget<QTabWidget>("tabWidget")->setCurrentIndex(3);
@@ -551,43 +524,29 @@ private slots:
         QCOMPARE(values({"comboBoxCOM", "comboBox_BoudRate"}), (QStringList{"comboBoxCOM=" + port, "comboBox_BoudRate=4800"}));
         QCOMPARE(widget<QTabWidget>("tabWidget")->currentIndex(), 3);
         QCOMPARE(window->geometry(), QRect(40, 50, 700, 500));
-        QCOMPARE(widget<QLabel>("statusPort")->text(), "Port " + port + ", 4800 baud: closed");
         QString error;
         QVERIFY(window->preselect("/dev/ttyUSB9", 19200, &error));
         QCOMPARE(values({"comboBoxCOM", "comboBox_BoudRate"}), (QStringList{"comboBoxCOM=/dev/ttyUSB9", "comboBox_BoudRate=19200"}));
-        closeAll();
-        newWindow();
-        QVERIFY(value("comboBoxCOM") != port);
-        QCOMPARE(value("comboBox_BoudRate"), QString("9600"));
-        QCOMPARE(widget<QTabWidget>("tabWidget")->currentIndex(), 0);
     }
 
     // On a screen smaller than the form (the offscreen one is 800 × 600) the window opens no larger
-    // than the screen's free area and the form keeps its geometry: the central area scrolls to its
-    // far corner. At the form's own size nothing scrolls.
+    // than the screen's free area and the central area scrolls to the form's far corner; at the
+    // form's own size nothing scrolls.
     void smallScreen()
     {
         MainWindow window;
-        const QRect available = window.screen()->availableGeometry();
-        QVERIFY(available.width() < 1528 && available.height() < 823);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QVERIFY(available.contains(window.frameGeometry()));
+        QVERIFY(window.screen()->availableGeometry().contains(window.frameGeometry()));
         auto *scroll = window.findChild<QScrollArea *>("centralScrollArea");
-        QVERIFY(scroll);
-        QCOMPARE(scroll->widget(), window.findChild<QWidget *>("centralWidget"));
         auto *tabs = window.findChild<QTabWidget *>("tabWidget");
         QCOMPARE(tabs->geometry(), QRect(600, 340, 921, 331));
-        QVERIFY(scroll->horizontalScrollBar()->maximum() > 0 && scroll->verticalScrollBar()->maximum() > 0);
         scroll->horizontalScrollBar()->setValue(scroll->horizontalScrollBar()->maximum());
         scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
-        const QPoint corner = tabs->mapTo(scroll->viewport(), QPoint(tabs->width() - 1, tabs->height() - 1));
-        QVERIFY2(scroll->viewport()->rect().contains(corner), qPrintable(QString("%1,%2").arg(corner.x()).arg(corner.y())));
-
+        QVERIFY(scroll->viewport()->rect().contains(tabs->mapTo(scroll->viewport(), tabs->rect().bottomRight())));
         window.setWindowState(Qt::WindowNoState);
         window.resize(1528, 823);
-        QTRY_COMPARE(scroll->horizontalScrollBar()->maximum(), 0);
-        QCOMPARE(scroll->verticalScrollBar()->maximum(), 0);
+        QTRY_COMPARE(scroll->horizontalScrollBar()->maximum() + scroll->verticalScrollBar()->maximum(), 0);
     }
 
 private:
