@@ -5,6 +5,8 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -107,6 +109,29 @@ qreal tabOverflow(const QTabWidget *tabs, int index)
     return qMax(inkOverflow(bar->font(), option.text, room, Qt::AlignCenter, option.rect), beyondEdge);
 }
 
+bool inLayout(const QLayout *layout, const QWidget *widget)
+{
+    for (int i = 0; layout && i < layout->count(); ++i) {
+        QLayoutItem *item = layout->itemAt(i);
+        if (item->widget() == widget || inLayout(item->layout(), widget))
+            return true;
+    }
+    return false;
+}
+
+// A layout gives its widgets the room their size hints ask for; only widgets placed at fixed
+// coordinates can be too small for their captions.
+bool placedByLayout(const QWidget *widget)
+{
+    const QWidget *parent = widget->parentWidget();
+    if (!parent || !parent->layout())
+        return false;
+    // A main window's own layout places its bars and central widget and cannot be walked.
+    if (qobject_cast<const QMainWindow *>(parent))
+        return true;
+    return inLayout(parent->layout(), widget);
+}
+
 } // namespace
 
 QList<ClippedCaption> clippedCaptions(const QWidget *root)
@@ -119,6 +144,8 @@ QList<ClippedCaption> clippedCaptions(const QWidget *root)
             clipped.append({name, caption, overflow});
     };
     for (const QWidget *widget : root->findChildren<QWidget *>()) {
+        if (placedByLayout(widget))
+            continue;
         if (const auto *label = qobject_cast<const QLabel *>(widget)) {
             if (label->wordWrap() || Qt::mightBeRichText(label->text()))
                 continue;

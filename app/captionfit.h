@@ -17,7 +17,8 @@ struct ClippedCaption {
 
 // Labels (not word-wrapped), push buttons, radio buttons, check boxes, group box titles and tab
 // titles under root, visible or not, whose caption's ink reaches more than one pixel past the
-// room its style gives it, or into a sibling widget beside it.
+// room its style gives it, or into a sibling widget beside it. Widgets that a layout places (the
+// status bar's) are left out: the layout sizes them for their captions.
 QList<ClippedCaption> clippedCaptions(const QWidget *root);
 
 #endif

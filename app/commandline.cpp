@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "baudprobe.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -11,6 +13,14 @@ namespace {
 QString text(const char *source)
 {
     return QCoreApplication::translate("CommandLine", source);
+}
+
+QStringList rateTexts()
+{
+    QStringList rates;
+    for (const int rate : baudRatesOffered())
+        rates << QString::number(rate);
+    return rates;
 }
 
 struct Options {
@@ -31,7 +41,10 @@ Options describeOptions(QCommandLineParser &parser)
     const QCommandLineOption port(QStringLiteral("port"),
                                   text("Serial port to show in the COM box, e.g. /dev/ttyUSB0."),
                                   QStringLiteral("path"));
-    const QCommandLineOption baud(QStringLiteral("baud"), text("Baud rate to choose: 4800, 9600 or 19200."),
+    const QStringList rates = rateTexts();
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  text("Baud rate to choose: %1 or %2.")
+                                      .arg(rates.mid(0, rates.size() - 1).join(QStringLiteral(", ")), rates.last()),
                                   QStringLiteral("rate"));
     const QCommandLineOption record(QStringLiteral("record"),
                                     text("Append the session record to this file as it happens."),
@@ -46,7 +59,27 @@ Options describeOptions(QCommandLineParser &parser)
     return {help, version, port, baud, record, localEcho, noLocalEcho};
 }
 
+// A single-dash word: how the toolkit spells its own options (-platform, -style, -reverse).
+bool mayBeToolkitOption(const QString &argument)
+{
+    return argument.size() > 2 && argument.startsWith(QLatin1Char('-')) && !argument.startsWith(QLatin1String("--"));
+}
+
 } // namespace
+
+QList<int> baudRatesOffered()
+{
+    QList<int> rates;
+    for (quint8 step = 1; step <= BaudProbe::RatesTried; ++step)
+        rates << BaudProbe::rateForStep(step);
+    std::sort(rates.begin(), rates.end());
+    return rates;
+}
+
+QString baudRateRefusal(int baudRate)
+{
+    return text("the baud rate %1 is not one the window offers (%2)").arg(baudRate).arg(rateTexts().join(QStringLiteral(", ")));
+}
 
 bool asksForTextOnly(const QStringList &arguments)
 {
@@ -99,12 +132,27 @@ CommandLine parseCommandLine(const QStringList &arguments)
         if (!ok || line.baudRate <= 0) {
             line.action = CommandLine::Action::Error;
             line.message = text("--baud takes a number, not \"%1\"").arg(parser.value(options.baud));
+        } else if (!baudRatesOffered().contains(line.baudRate)) {
+            line.action = CommandLine::Action::Error;
+            line.message = QStringLiteral("--baud: ") + baudRateRefusal(line.baudRate);
         }
     }
     if (parser.isSet(options.port) && line.port.isEmpty()) {
         line.action = CommandLine::Action::Error;
         line.message = text("--port takes the path of a serial port");
     }
+    return line;
+}
+
+CommandLine checkBeforeApplication(const QStringList &arguments)
+{
+    // Help and the version need no display; their texts need the application object.
+    if (asksForTextOnly(arguments))
+        return CommandLine{};
+    CommandLine line = parseCommandLine(arguments);
+    const QStringList options = arguments.mid(1);
+    if (line.action != CommandLine::Action::Error || std::any_of(options.begin(), options.end(), mayBeToolkitOption))
+        return CommandLine{};
     return line;
 }
 

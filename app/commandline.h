@@ -23,6 +23,17 @@ struct CommandLine {
 bool asksForTextOnly(const QStringList &arguments);
 // The arguments as the application object left them (the toolkit's own options removed).
 CommandLine parseCommandLine(const QStringList &arguments);
+// The arguments as given, checked before the window's application object is made: without a
+// display, making it ends the process at once, and a mistyped option would never be reported.
+// Only that object knows the toolkit's own options (single-dash words such as -platform or
+// -style), so arguments that may hold one are left for parseCommandLine. The result is the error,
+// or Run for anything else.
+CommandLine checkBeforeApplication(const QStringList &arguments);
+// The rates --baud takes: those the window's rate box offers and 2400, which it offers once the
+// baud-rate probe has found it. In ascending order.
+QList<int> baudRatesOffered();
+// Why a rate is refused: "the baud rate 1234 is not one the window offers (2400, …)".
+QString baudRateRefusal(int baudRate);
 // --help-all: the help with the toolkit's own options, which only the parser itself prints; it
 // then ends the process.
 [[noreturn]] void showHelpWithToolkitOptions(const QStringList &arguments);

@@ -6,6 +6,7 @@
 #include "commandframes.h"
 
 #include <QDebug>
+#include <QMessageBox>
 
 void MainWindow::on_pushButton_GetInfo_clicked()
 {
@@ -23,15 +24,33 @@ void MainWindow::on_pushButton_SetID_clicked()
 
 void MainWindow::on_pushButton_ChangeToModbus_clicked()
 {
-    sendAndEcho(Commands::changeToModbus());
+    chooseProtocol(Commands::changeToModbus(), tr("Modbus RTU"));
 }
 
 void MainWindow::on_pushButton_ChangeToModbus_2_clicked()
 {
-    sendAndEcho(Commands::changeToKelvra());
+    chooseProtocol(Commands::changeToKelvra(), tr("Kelvra"));
 }
 
 void MainWindow::on_pushButton_SetFactoryConfig_clicked()
 {
-    sendAndEcho(Commands::setFactorySettings());
+    // One click next to the protocol buttons would erase the device's set-up: the operator is
+    // asked first, No being the answer Enter and Escape give. open(), not exec(): the poll goes on.
+    if (factoryQuestion) {
+        factoryQuestion->raise();
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Question, ui->pushButton_SetFactoryConfig->text(),
+                                tr("Restore the device's factory settings? Its Modbus address, its heating "
+                                   "thresholds and its calibration are lost."),
+                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this](int answer) {
+        if (answer == QMessageBox::Yes)
+            sendAndEcho(Commands::setFactorySettings());
+    });
+    factoryQuestion = box;
+    box->open();
 }

@@ -49,6 +49,7 @@ void MainWindow::on_pushButton_GetBaudrate_clicked()
 {
     // Pressed again, the probe starts over.
     session.startProbe(now());
+    showStatus();
 }
 
 // The form has no button of this name, so only a call by name reaches this slot; it runs the

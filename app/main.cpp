@@ -1,6 +1,7 @@
 #include "commandline.h"
 #include "fonts.h"
 #include "mainwindow.h"
+#include "screenscale.h"
 
 #include <QApplication>
 
@@ -12,15 +13,24 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    // Help and the version are printed without a display, so without the window's application.
-    std::unique_ptr<QCoreApplication> application;
-    if (asksForTextOnly(arguments))
-        application = std::make_unique<QCoreApplication>(argc, argv);
-    else
-        application = std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Zelvik"));
     QCoreApplication::setApplicationName(QStringLiteral("zelvikconfig"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZELVIK_VERSION));
+    // Wrong arguments are reported before the window system is needed: without a display,
+    // making the window's application object would end the process first.
+    const CommandLine early = checkBeforeApplication(arguments);
+    if (early.action == CommandLine::Action::Error) {
+        std::fprintf(stderr, "zelvikconfig: %s\n", qPrintable(early.message));
+        return 1;
+    }
+    // Help and the version are printed without a display, so without the window's application.
+    std::unique_ptr<QCoreApplication> application;
+    if (asksForTextOnly(arguments)) {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        scaleWithScreen();
+        application = std::make_unique<QApplication>(argc, argv);
+    }
 
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     switch (line.action) {
@@ -41,7 +51,7 @@ int main(int argc, char *argv[])
     MainWindow window;
     QString error;
     if (!window.preselect(line.port, line.baudRate, &error)) {
-        std::fprintf(stderr, "zelvikconfig: --baud: %s\n", qPrintable(error));
+        std::fprintf(stderr, "zelvikconfig: --baud: %s\n", qPrintable(error)); // parseCommandLine refused it already
         return 1;
     }
     if (!line.recordFile.isEmpty() && !window.recordTo(line.recordFile, &error)) {

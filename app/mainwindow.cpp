@@ -1,10 +1,9 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "commandline.h"
 #include "hextext.h"
 #include "measurementswindow.h"
-
-#include <algorithm>
 
 #include <QAction>
 #include <QButtonGroup>
@@ -22,13 +21,24 @@ static const QString buildDate = QStringLiteral("2017.9.18");
 
 namespace {
 constexpr qint64 ReadBufferSize = qint64(64) * 1024;
+const QString LocalEchoKey = QStringLiteral("localEcho");
+const QString LogDetailKey = QStringLiteral("logDetail");
+const QString PortKey = QStringLiteral("port");
+const QString BaudRateKey = QStringLiteral("baudRate");
+const QString TabKey = QStringLiteral("tab");
+const QString GeometryKey = QStringLiteral("geometry");
+// The window's settings take a few hundred bytes; QSettings would hold all of a larger file in memory.
+constexpr qint64 MaxSettingsBytes = qint64(64) * 1024;
 }
+
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
+    formTitle = windowTitle();
+    setUpScrolling();
     fillPortList();
 
     ui->pushButtonOpen->setEnabled(true);
@@ -49,9 +59,17 @@ MainWindow::MainWindow(QWidget *parent)
     localEchoAction->setToolTip(tr("Drop the copy of each request that the adapter echoes back "
                                    "(RS-485 adapters that hear themselves, loopback plugs)"));
     connect(localEchoAction, &QAction::toggled, this, &MainWindow::setLocalEcho);
+    logDetailAction = new QAction(tr("Times and sent requests in the log"), this);
+    logDetailAction->setObjectName(QStringLiteral("actionLogDetail"));
+    logDetailAction->setCheckable(true);
+    logDetailAction->setToolTip(tr("Each line of the log pane starts with its time, and each request written "
+                                   "shows as a \"→\" line (the session record keeps both either way)"));
+    logDetailAction->setChecked(rememberedFlag(LogDetailKey));
+    connect(logDetailAction, &QAction::toggled, this, &MainWindow::setLogDetail);
     auto *optionsMenu = new QMenu(tr("&Options"), ui->menuBar);
     optionsMenu->setToolTipsVisible(true);
     optionsMenu->addAction(localEchoAction);
+    optionsMenu->addAction(logDetailAction);
     ui->menuBar->insertMenu(aboutMenu->menuAction(), optionsMenu);
     auto *measurementsAction = new QAction(tr("Measurements…"), this);
     measurementsAction->setObjectName(QStringLiteral("actionMeasurements"));
@@ -78,6 +96,10 @@ MainWindow::MainWindow(QWidget *parent)
     connectSession();
     connect(ui->comboBox_BoudRate, &QComboBox::currentTextChanged, this, &MainWindow::applyChosenRate);
     connect(ui->comboBoxCOM, &QComboBox::editTextChanged, this, &MainWindow::describeChosenPort);
+    setUpStatusBar();
+    setUpShortcuts();
+    makeAnswersReadOnly();
+    restoreChoices();
     describeChosenPort();
     setUpLogPane();
     record.onFileStopped([this](const QString &path, const QString &reason) {
@@ -114,12 +136,6 @@ void MainWindow::showMeasurements()
     measurements->activateWindow();
 }
 
-namespace {
-const QString LocalEchoKey = QStringLiteral("localEcho");
-// The window's one setting takes a few bytes; QSettings would hold all of a larger file in memory.
-constexpr qint64 MaxSettingsBytes = qint64(64) * 1024;
-}
-
 QString MainWindow::settingsPath()
 {
     // Where QSettings keeps the application's settings, named here so that the file can be
@@ -141,24 +157,73 @@ QString MainWindow::unusableSettings(const QString &path)
     return QString();
 }
 
+QVariant MainWindow::remembered(const QString &key)
+{
+    const QString path = settingsPath();
+    if (!unusableSettings(path).isEmpty())
+        return QVariant();
+    return QSettings(path, QSettings::NativeFormat).value(key);
+}
+
+bool MainWindow::rememberedFlag(const QString &key)
+{
+    // Only what remember() writes for true turns it on: QVariant::toBool would take any other
+    // text but "false" and "0", "nope" included, for true.
+    const QString value = remembered(key).toString();
+    return value == QLatin1String("true") || value == QLatin1String("1");
+}
+
+void MainWindow::remember(const QString &key, const QVariant &value)
+{
+    const QString path = settingsPath();
+    if (unusableSettings(path).isEmpty())
+        QSettings(path, QSettings::NativeFormat).setValue(key, value);
+}
+
 void MainWindow::setLocalEcho(bool on)
 {
     localEchoAction->setChecked(on); // does nothing when it already is
     session.setLocalEcho(on, now());
-    const QString path = settingsPath();
-    if (unusableSettings(path).isEmpty())
-        QSettings(path, QSettings::NativeFormat).setValue(LocalEchoKey, on);
+    remember(LocalEchoKey, on);
 }
 
 bool MainWindow::rememberedLocalEcho()
 {
-    const QString path = settingsPath();
-    if (!unusableSettings(path).isEmpty())
-        return false;
-    // Only what setLocalEcho writes turns it on: QVariant::toBool would take any other text but
-    // "false" and "0", "nope" included, for true.
-    const QString value = QSettings(path, QSettings::NativeFormat).value(LocalEchoKey).toString();
-    return value == QLatin1String("true") || value == QLatin1String("1");
+    return rememberedFlag(LocalEchoKey);
+}
+
+void MainWindow::restoreChoices()
+{
+    const QString port = remembered(PortKey).toString();
+    if (!port.isEmpty())
+        showPort(port);
+    bool ok = false;
+    const int rate = remembered(BaudRateKey).toInt(&ok);
+    if (ok && baudRatesOffered().contains(rate))
+        showRate(rate);
+    const int tab = remembered(TabKey).toInt(&ok);
+    if (ok && tab >= 0 && tab < ui->tabWidget->count())
+        ui->tabWidget->setCurrentIndex(tab);
+    // Put back on the screen, and no larger than it, if that has changed since.
+    restoreGeometry(remembered(GeometryKey).toByteArray());
+}
+
+void MainWindow::saveChoices()
+{
+    remember(TabKey, ui->tabWidget->currentIndex());
+    remember(GeometryKey, saveGeometry());
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    saveChoices();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::setLogDetail(bool on)
+{
+    logDetailAction->setChecked(on);
+    remember(LogDetailKey, on);
 }
 
 void MainWindow::About()
@@ -221,20 +286,11 @@ void MainWindow::describeChosenPort()
 bool MainWindow::preselect(const QString &port, int baudRate, QString *error)
 {
     if (baudRate != 0) {
-        const int index = ui->comboBox_BoudRate->findText(QString::number(baudRate));
-        if (index < 0) {
-            QStringList rates;
-            for (int i = 0; i < ui->comboBox_BoudRate->count(); ++i)
-                rates << ui->comboBox_BoudRate->itemText(i);
-            rates.removeDuplicates();
-            std::sort(rates.begin(), rates.end(),
-                      [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
-            *error = tr("the baud rate %1 is not one the window offers (%2)")
-                         .arg(baudRate)
-                         .arg(rates.join(QStringLiteral(", ")));
+        if (!baudRatesOffered().contains(baudRate)) {
+            *error = baudRateRefusal(baudRate);
             return false;
         }
-        ui->comboBox_BoudRate->setCurrentIndex(index);
+        showRate(baudRate); // 2400 is added, as when the probe finds it
     }
     if (!port.isEmpty())
         showPort(port);
@@ -243,8 +299,19 @@ bool MainWindow::preselect(const QString &port, int baudRate, QString *error)
 
 void MainWindow::appendLog(const QString &line)
 {
-    ui->textEditPM->appendPlainText(line);
     record.shown(line);
+    showInPane(line);
+}
+
+void MainWindow::showInPane(const QString &line)
+{
+    if (!logDetailAction->isChecked() || record.entries().isEmpty()) {
+        ui->textEditPM->appendPlainText(line);
+        return;
+    }
+    // The record's time, so that the pane and a saved record agree to the millisecond.
+    ui->textEditPM->appendPlainText(record.entries().last().time.toString(QStringLiteral("HH:mm:ss.zzz "))
+                                    + line);
 }
 
 void MainWindow::enterClosedState()
@@ -253,6 +320,7 @@ void MainWindow::enterClosedState()
     ui->pushButtonClose->setEnabled(false);
     pollTimer.stop();
     session.lineClosed();
+    showStatus();
 }
 
 void MainWindow::on_pushButtonOpen_clicked()
@@ -271,6 +339,9 @@ void MainWindow::on_pushButtonOpen_clicked()
     ui->pushButtonClose->setEnabled(true);
     session.lineOpened(now()); // nothing from before this Open is awaited
     pollTimer.start(300, Qt::CoarseTimer, this);
+    remember(PortKey, portName);
+    remember(BaudRateKey, link.baudRate());
+    showStatus();
 }
 
 void MainWindow::on_pushButtonClose_clicked()
@@ -283,8 +354,11 @@ void MainWindow::applyChosenRate()
 {
     // The box shows the rate the port uses: a choice made while the port is open is applied.
     const int rate = ui->comboBox_BoudRate->currentText().toInt();
-    if (link.isOpen() && rate > 0 && rate != link.baudRate())
+    if (link.isOpen() && rate > 0 && rate != link.baudRate()) {
         link.setBaudRate(rate);
+        remember(BaudRateKey, rate);
+    }
+    showStatus();
 }
 
 void MainWindow::onPortLost(const QString &reason)
@@ -328,6 +402,7 @@ void MainWindow::sendAndEcho(const QByteArray &frame)
 void MainWindow::sendQuery(PendingReplies::Query query, const QByteArray &frame, int unitIndex)
 {
     session.query(query, frame, now(), unitIndex);
+    showStatus();
 }
 
 void MainWindow::queryAndEcho(PendingReplies::Query query, const QByteArray &frame)

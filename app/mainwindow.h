@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <QVariant>
 
 #include <functional>
 #include <initializer_list>
@@ -24,6 +25,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
+class QCloseEvent;
 class QTimerEvent;
 
 // The one window of the tool: the form, the serial link, the sensor session and the 300 ms poll
@@ -48,6 +50,10 @@ public:
     void setLocalEcho(bool on);
     // "true" or "1" in the settings file; anything else, or a file that is ignored, is off.
     static bool rememberedLocalEcho();
+    // The log pane prefixes each line with its time and shows each request written as a "→"
+    // line. Off, the pane reads as the plain log; the session record keeps both either way. The
+    // choice is remembered as local echo is.
+    void setLogDetail(bool on);
     // The settings file: organization/application.conf in the user's configuration folder.
     static QString settingsPath();
     // Why the settings file at path is neither read nor written (the window logs it when it
@@ -57,6 +63,7 @@ public:
 
 protected:
     void timerEvent(QTimerEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void on_pushButtonOpen_clicked();
@@ -110,7 +117,36 @@ private:
     void enterClosedState();
     void onPortLost(const QString &reason);
     void appendLog(const QString &line);
+    // A line in the pane only, with the time of the record's newest entry when the log shows times.
+    void showInPane(const QString &line);
 
+    // What the window remembers between runs, in the settings file; nothing is read from or
+    // written to a file that unusableSettings refuses.
+    static QVariant remembered(const QString &key);
+    static bool rememberedFlag(const QString &key);
+    static void remember(const QString &key, const QVariant &value);
+    // The port and rate last opened, the tab and the window's place, as the last run left them.
+    // The port and rate are remembered when the port opens, the tab and place when the window
+    // is closed.
+    void restoreChoices();
+    void saveChoices();
+
+    // The form keeps its fixed geometry: on a screen smaller than it the central area scrolls,
+    // and the window opens no larger than the screen's free area.
+    void setUpScrolling();
+    // The status bar (port and rate, open or closed, the protocol last chosen, the queries
+    // waiting) and the title, which names the open port.
+    void setUpStatusBar();
+    void showStatus();
+    // Ctrl+O opens or closes the port, F5 reads the measurement, Enter in a numeric field sends it
+    // with its Set button; each named in the tool tips.
+    void setUpShortcuts();
+    // Fields and marks that only show the device's answers take no clicks or typing.
+    void makeAnswersReadOnly();
+    // A protocol switch: written, it is the protocol last chosen.
+    void chooseProtocol(const QByteArray &frame, const QString &protocol);
+    // The log line for a self-test answer: all four units passed, or which failed.
+    QString selfTestLine(quint8 passed) const;
     // The log pane's context menu and the session record behind it.
     void setUpLogPane();
     // Log lines that say more in a tool tip; the line's text block carries the kind.
@@ -187,6 +223,13 @@ private:
     // Readings on a schedule and their chart (menu "Measurements…", Ctrl+M), made when first opened.
     void showMeasurements();
     MeasurementsWindow *measurements = nullptr;
+    QAction *logDetailAction = nullptr;
+    QLabel *statusPort = nullptr;
+    QLabel *statusProtocol = nullptr;
+    QLabel *statusWaiting = nullptr;
+    QString formTitle;      // the window's title while no port is open
+    QString protocolChosen; // by the last protocol switch written; empty before any
+    QPointer<QMessageBox> factoryQuestion;
 };
 
 #endif

@@ -45,11 +45,16 @@ void MainWindow::pollTick()
     if (bytes.size() >= 4)
         appendLog(logHexBytes(bytes));
     session.poll(bytes, now());
+    showStatus();
 }
 
 void MainWindow::connectSession()
 {
-    connect(&session, &SensorSession::written, this, [this](const QByteArray &frame) { record.sent(frame); });
+    connect(&session, &SensorSession::written, this, [this](const QByteArray &frame) {
+        record.sent(frame);
+        if (logDetailAction->isChecked())
+            showInPane(QStringLiteral("→ ") + formatHexBytes(frame).trimmed());
+    });
     connect(&session, &SensorSession::note, this, [this](SensorSession::Note, const QString &line) { appendLog(line); });
     connect(&session, &SensorSession::answered, this, &MainWindow::showReadReply);
     connect(&session, &SensorSession::nativeReply, this, &MainWindow::handleNativeReply);
@@ -87,7 +92,10 @@ void MainWindow::connectSession()
     connect(&session, &SensorSession::probeStopped, this,
             [this] { appendLog(tr("GetBaudrate stopped: the port was closed")); });
     connect(&session, &SensorSession::wakeUpAt, this, [this](qint64 atMs) {
-        QTimer::singleShot(int(qBound<qint64>(0, atMs - now(), 60000)), this, [this] { session.advance(now()); });
+        QTimer::singleShot(int(qBound<qint64>(0, atMs - now(), 60000)), this, [this] {
+            session.advance(now());
+            showStatus();
+        });
     });
 }
 
@@ -154,6 +162,8 @@ void MainWindow::showReadReply(const SensorSession::Reply &query)
                                        ui->checkBox_Selfcheck4};
         for (int unit = 0; unit < units.size(); ++unit)
             units[unit]->setChecked(!(passed & (1 << unit)));
+        // Unticked boxes alone look the same as never having asked.
+        appendLog(selfTestLine(passed));
         break;
     }
     case Query::pendingGlobalSet: {
@@ -209,6 +219,19 @@ void MainWindow::showReadReply(const SensorSession::Reply &query)
     case Query::request:
         break;
     }
+}
+
+QString MainWindow::selfTestLine(quint8 passed) const
+{
+    QStringList failed;
+    QStringList good;
+    for (int unit = 1; unit <= 4; ++unit)
+        ((passed & (1 << (unit - 1))) ? good : failed) << QStringLiteral("No.%1").arg(unit);
+    if (failed.isEmpty())
+        return tr("Self test: all four units passed");
+    if (good.isEmpty())
+        return tr("Self test: all four units failed");
+    return tr("Self test: %1 failed; %2 passed").arg(failed.join(QStringLiteral(", ")), good.join(QStringLiteral(", ")));
 }
 
 void MainWindow::showProbeAnswer(quint8 step)

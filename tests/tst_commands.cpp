@@ -283,6 +283,73 @@ private slots:
         QCOMPARE(written, QList<QByteArray>()); // choosing a preset sends nothing
     }
 
+    // SetFactorySetting asks first and says what is lost; only Yes sends, Enter and Escape answer
+    // No. The question does not stop the poll, and a second press asks no second one.
+    void factorySettingAsksFirst_data()
+    {
+        QTest::addColumn<int>("key"); // 0: click the button
+        QTest::addColumn<int>("button");
+        QTest::newRow("Yes") << 0 << int(QMessageBox::Yes);
+        QTest::newRow("No") << 0 << int(QMessageBox::No);
+        QTest::newRow("Enter") << int(Qt::Key_Return) << 0;
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << 0;
+    }
+    void factorySettingAsksFirst()
+    {
+        QFETCH(int, key);
+        QFETCH(int, button);
+        const QByteArray factory = hex("000600a5000159f8");
+        QVERIFY(press("pushButton_SetFactoryConfig") && press("pushButton_SetFactoryConfig"));
+        const QList<QMessageBox *> boxes = window->findChildren<QMessageBox *>();
+        QVERIFY(boxes.size() == 1 && boxes.first()->isVisible() && written.isEmpty());
+        QVERIFY(QRegularExpression("Modbus address.*heating thresholds.*calibration").match(boxes.first()->text()).hasMatch());
+        QVERIFY(press("pushButton_GetTempHumi") && deliver(withCrc("01 03 02 17 2d")));
+        tick();
+        QCOMPARE(value("lineEdit_Temp"), QString("23"));
+        if (key)
+            QTest::keyClick(boxes.first(), Qt::Key(key));
+        else
+            boxes.first()->button(QMessageBox::StandardButton(button))->click();
+        QCOMPARE(written.size(), button == QMessageBox::Yes ? 2 : 1);
+        QCOMPARE(value("lineEdit_TransSend_2") == hexText(factory), button == QMessageBox::Yes);
+    }
+
+    // Controls that only show an answer take no clicks or typing, keep their enabled look, and
+    // the replies still set them.
+    void answersReadOnly_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QByteArray>("reply"); // none: the press itself sets the control
+        QTest::addColumn<QString>("shown");
+        const auto read = [](const char *data) { return withCrc(hex("01 03 02") + hex(data)); };
+        QTest::newRow("work-mode mark") << "radioButton_Autosingle" << "pushButton_GetWorkMode" << read("02 00") << "1";
+        QTest::newRow("self-test box") << "checkBox_Selfcheck2" << "pushButton_GetSelfCheck" << read("00 0D") << "1";
+        QTest::newRow("heater mode mark") << "radioButton_AutoHeat" << "pushButton_GetHeatMode" << read("01 00") << "1";
+        QTest::newRow("temperature") << "lineEdit_Temp" << "pushButton_GetTempHumi" << read("17 2D") << "23";
+        QTest::newRow("device identifier") << "Edit_DeviceID" << "pushButton_GetInfo" << nativeFrame(0xA6, 8, hex("12 34 AB CD"))
+                                           << "1234-abcd";
+        QTest::newRow("SendOrder echo") << "lineEdit_TransSend_2" << "pushButton_SetSleep" << QByteArray()
+                                        << hexText(hex("000600a2000029f9"));
+    }
+    void answersReadOnly()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, query);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, shown);
+        QWidget *shownIn = widget(control);
+        const QString before = value(control);
+        QTest::mouseClick(shownIn, Qt::LeftButton);
+        QCOMPARE(value(control), before);
+        QTest::keyClicks(shownIn, "7 ");
+        QCOMPARE(value(control), before);
+        QVERIFY(shownIn->isEnabled() && written.isEmpty());
+        QVERIFY(press(query) && (reply.isEmpty() || deliver(reply)));
+        tick();
+        QCOMPARE(value(control), shown);
+    }
+
     // StartHeating/StopHeating and ManualControl/AutoControl are two exclusive pairs: the mode the
     // device reports leaves the heater choice, and so what ManualSet sends, as the operator set it.
     void heaterChoiceSurvivesModeReply_data()

@@ -125,24 +125,31 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(values(expected), expected, Answer);
     }
 
+    // SetFactorySetting asks first; the closer answers with the question's first button, Yes.
     void protocolEchoes_data()
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("message");
-        QTest::newRow("native") << "pushButton_ChangeToModbus_2" << "Device change to Kelvra!";
-        QTest::newRow("modbus") << "pushButton_ChangeToModbus" << "Device change to MODBUS!";
-        QTest::newRow("factory") << "pushButton_SetFactoryConfig" << "Device change to FactoryConfig!";
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("native") << "pushButton_ChangeToModbus_2" << "Device change to Kelvra!" << false;
+        QTest::newRow("modbus") << "pushButton_ChangeToModbus" << "Device change to MODBUS!" << false;
+        QTest::newRow("factory") << "pushButton_SetFactoryConfig" << "Device change to FactoryConfig!" << true;
     }
 
     void protocolEchoes()
     {
         QFETCH(QString, button);
         QFETCH(QString, message);
+        QFETCH(bool, asked);
         QVERIFY2(launch({}), qPrintable(failure));
         QVERIFY(pressAfterTick(button));
-        QTRY_COMPARE_WITH_TIMEOUT(closer->count(), 1, Answer);
-        QCOMPARE(closer->boxes().first().title, QStringLiteral("Information"));
-        QCOMPARE(closer->boxes().first().text, message);
+        QTRY_COMPARE_WITH_TIMEOUT(closer->count(), asked ? 2 : 1, Answer);
+        if (asked) {
+            QCOMPARE(closer->boxes().first().title, QStringLiteral("SetFactorySetting"));
+            QCOMPARE(closer->boxes().first().buttons, (QStringList{"&Yes", "&No"}));
+        }
+        QCOMPARE(closer->boxes().last().title, QStringLiteral("Information"));
+        QCOMPARE(closer->boxes().last().text, message);
         QTRY_COMPARE_WITH_TIMEOUT(logLines().value(logLines().size() - 1), message, Answer);
         QCOMPARE(logLines().count(message), 1);
     }

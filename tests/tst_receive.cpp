@@ -71,8 +71,6 @@ class ReceiveTest : public WindowFixture
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); } // settings of this run only
-
     void init()
     {
         QVERIFY(openOnPty());
@@ -101,8 +99,19 @@ private slots:
         row("work mode", "pushButton_GetWorkMode", {readReply("03 05")},
             {"radioButton_Autoall=0", "radioButton_Autosingle=0", "radioButton_Manualset=1", "checkBox_No1=1", "checkBox_No2=0",
              "checkBox_No3=1", "checkBox_No4=0"});
+        // A ticked box marks a unit in error state; the log line says it also when none is ticked.
         row("self test", "pushButton_GetSelfCheck", {readReply("00 0E")},
-            {"checkBox_Selfcheck1=1", "checkBox_Selfcheck2=0", "checkBox_Selfcheck3=0", "checkBox_Selfcheck4=0"});
+            {"checkBox_Selfcheck1=1", "checkBox_Selfcheck2=0", "checkBox_Selfcheck3=0", "checkBox_Selfcheck4=0"},
+            {"Self test: No.1 failed; No.2, No.3, No.4 passed"});
+        row("self test, two failed", "pushButton_GetSelfCheck", {readReply("00 05")},
+            {"checkBox_Selfcheck1=0", "checkBox_Selfcheck2=1", "checkBox_Selfcheck3=0", "checkBox_Selfcheck4=1"},
+            {"Self test: No.2, No.4 failed; No.1, No.3 passed"});
+        row("self test, all passed", "pushButton_GetSelfCheck", {readReply("00 0F")},
+            {"checkBox_Selfcheck1=0", "checkBox_Selfcheck2=0", "checkBox_Selfcheck3=0", "checkBox_Selfcheck4=0"},
+            {"Self test: all four units passed"});
+        row("self test, all failed", "pushButton_GetSelfCheck", {readReply("00 00")},
+            {"checkBox_Selfcheck1=1", "checkBox_Selfcheck2=1", "checkBox_Selfcheck3=1", "checkBox_Selfcheck4=1"},
+            {"Self test: all four units failed"});
         row("global", "pushButton_GetGlobalOnOff", {readReply("00 0A")},
             {"checkBox_Global1=0", "checkBox_Global2=1", "checkBox_Global3=0", "checkBox_Global4=1"});
         row("temperature and humidity", "pushButton_GetTempHumi", {readReply("F6 F6")}, {"lineEdit_Temp=-10", "lineEdit_Humi=246"});
@@ -238,7 +247,9 @@ private slots:
         QVERIFY(sendOnNextTick(damaged));
         QCOMPARE(closeBoxes(), QStringList());
 
-        QCOMPARE(request("pushButton_SetFactoryConfig"), hex("00 06 00 A5 00 01 59 F8"));
+        QVERIFY(press("pushButton_SetFactoryConfig"));
+        QCOMPARE(closeBoxes(QMessageBox::Yes).size(), 1); // asked first
+        QCOMPARE(pty->read(8, Wait), hex("00 06 00 A5 00 01 59 F8"));
         QVERIFY(sendOnNextTick(echo));
         // While the box is open the poll goes on; a second echo only logs its line.
         QVERIFY(sendOnNextTick(hex("00 06 00 A5 00 01 59 F8")));

@@ -6,6 +6,7 @@
 #include "sessionrecord.h"
 #include "testbytes.h"
 #include "windowfixture.h"
+#include "windowprobe.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -180,6 +181,34 @@ private slots:
                                        "received " + measurementText, "sent " + hexText(SensorRequest2).trimmed(),
                                        "received " + measurementText}));
         QCOMPARE(shown, logLines());
+    }
+
+    // "Times and sent requests in the log", off at first: on, each pane line starts with the time
+    // the record gives it and each request written shows as a "→" line. The record is the same
+    // either way, and the choice is remembered.
+    void logDetail_data()
+    {
+        QTest::addColumn<bool>("on");
+        QTest::newRow("off") << false;
+        QTest::newRow("on") << true;
+    }
+    void logDetail()
+    {
+        QFETCH(bool, on);
+        QAction *option = window->findChild<QAction *>("actionLogDetail");
+        QVERIFY(!option->isChecked());
+        option->setChecked(on);
+        exchange("pushButton_GetSensorData", SensorRequestAvg, Measurement);
+        const QList<SessionRecord::Entry> &record = WindowProbe::record(*window).entries();
+        QCOMPARE(record.size(), 4); // sent, received, two lines shown
+        const auto stamp = [&](int entry) { return on ? record.at(entry).time.toString("HH:mm:ss.zzz ") : QString(); };
+        QStringList pane{stamp(2) + record.at(2).text, stamp(3) + record.at(3).text};
+        if (on)
+            pane.prepend(stamp(0) + "→ 00 03 00 b4 00 04 05 fe");
+        QCOMPARE(logLines(), pane);
+        QCOMPARE(record.at(0).text, hexText(SensorRequestAvg).trimmed());
+        newWindow();
+        QCOMPARE(window->findChild<QAction *>("actionLogDetail")->isChecked(), on);
     }
 
     // "Save measurements…": one CSV row per measurement line, with the unit it came from.

@@ -6,6 +6,18 @@
 
 #include <algorithm>
 
+WindowFixture::WindowFixture()
+{
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configFolder.path()));
+}
+
+WindowFixture::~WindowFixture() = default;
+
+void WindowFixture::forgetSettings()
+{
+    QFile::remove(MainWindow::settingsPath());
+}
+
 MainWindow &WindowFixture::newWindow()
 {
     window.reset();
@@ -44,6 +56,7 @@ void WindowFixture::closeAll()
 {
     window.reset();
     pty.reset();
+    forgetSettings();
 }
 
 bool WindowFixture::press(const QString &target)
@@ -176,14 +189,18 @@ void WindowFixture::advanceTo(qint64 ms)
     WindowProbe::advance(*window);
 }
 
-QStringList WindowFixture::closeBoxes()
+QStringList WindowFixture::closeBoxes(QMessageBox::StandardButton answer)
 {
     QStringList texts;
     for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
         if (!box->isVisible())
             continue;
         texts << box->windowTitle() + QStringLiteral(": ") + box->text();
-        box->button(QMessageBox::Ok)->click();
+        QAbstractButton *button = box->button(answer) ? box->button(answer) : box->escapeButton();
+        if (button)
+            button->click();
+        else
+            box->reject();
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return texts;

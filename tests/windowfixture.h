@@ -5,7 +5,9 @@
 #include "ptypair.h"
 
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QObject>
+#include <QTemporaryDir>
 #include <QStringList>
 
 #include <functional>
@@ -14,16 +16,25 @@
 // The real window driven the way the operator drives it, by object names, with its poll ticks
 // counted. Window suites derive from it. With driveTime() the test owns the window's time: the
 // 300 ms timer's ticks are held back, the window's clock reads `now`, and tick() runs a poll.
+//
+// The window remembers choices in its settings file: the fixture keeps that file in a folder of
+// its own, removed with it, so that nothing is read from or left in the user's settings and runs
+// side by side do not meet, and it removes the file with closeAll(), so each test's first window
+// starts from the defaults.
 class WindowFixture : public QObject
 {
 public:
+    WindowFixture();
+    ~WindowFixture() override;
+    // Removes the window's settings file.
+    static void forgetSettings();
     // A new window (the old one is destroyed first) whose ticks are counted from zero.
     MainWindow &newWindow();
     // Types the path into the COM box and presses Open; true when the port is open.
     bool openPort(const QString &path);
     // A new pseudo-terminal pair and a new window open on it, the record of pending replies cleared.
     bool openOnPty();
-    // Destroys the window (closing its port) before the pair.
+    // Destroys the window (closing its port) before the pair, and forgets the settings.
     void closeAll();
 
     // The widget of that name and class; a missing one stops the run.
@@ -61,8 +72,9 @@ public:
     void tick(int count = 1);
     // Driven time: ticks until done() holds, at most maxTicks; true when it held.
     bool tickUntil(const std::function<bool()> &done, int maxTicks = 10);
-    // The texts of the information boxes open now; each is closed with its OK button.
-    QStringList closeBoxes();
+    // "Title: text" of each message box open now; each is closed with the answer's button, or
+    // with the one Escape presses when it has none.
+    QStringList closeBoxes(QMessageBox::StandardButton answer = QMessageBox::Ok);
     // Driven time: moves the clock and lets the window do what is due by then between ticks.
     void advanceTo(qint64 ms);
 
@@ -74,6 +86,7 @@ public:
     bool driven = false;
     qint64 now = 0; // the window's time while driven
     QList<QByteArray> written; // every frame the window's session wrote, in order
+    QTemporaryDir configFolder; // the configuration folder of this run
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

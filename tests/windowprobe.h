@@ -14,6 +14,7 @@ struct WindowProbe {
     static SensorSession &session(MainWindow &window) { return window.session; }
     static const PendingReplies &pending(const MainWindow &window) { return window.session.pending(); }
     static qint64 elapsed(const MainWindow &window) { return window.now(); }
+    static const SessionRecord &record(const MainWindow &window) { return window.record; }
     // The window reads this clock instead of its own from now on.
     static void setClock(MainWindow &window, std::function<qint64()> clock) { window.clockOverride = std::move(clock); }
     // One poll tick, as the 300 ms timer runs it.

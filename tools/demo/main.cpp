@@ -3,6 +3,7 @@
 // saves a screenshot and prints the log pane.
 #include "fonts.h"
 #include "mainwindow.h"
+#include "screenscale.h"
 #include "toolsupport.h"
 
 #include <QAbstractButton>
@@ -81,6 +82,8 @@ int main(int argc, char *argv[])
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
+    if (!headless)
+        scaleWithScreen(); // as zelvikconfig starts; the headless screenshot stays at the form's own size
     QApplication application(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
