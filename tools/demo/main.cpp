@@ -45,6 +45,9 @@ void print(const QString &text)
 
 int runScripted(MainWindow &window, const QString &screenshot)
 {
+    // The offscreen screen is smaller than the form, where the window would open maximized and
+    // scrolled: the screenshot shows the whole form instead.
+    window.setWindowState(Qt::WindowNoState);
     window.resize(1528, 823);
     window.show();
     press(window, "pushButtonOpen", 300);
@@ -81,6 +84,10 @@ int main(int argc, char *argv[])
         headless = headless || qstrcmp(argv[i], "--headless") == 0;
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The offscreen screen reports 100 dpi; the screenshot shows the form as on an ordinary 96-dpi
+    // desktop, where every caption fits.
+    if (headless && qEnvironmentVariableIsEmpty("QT_FONT_DPI"))
+        qputenv("QT_FONT_DPI", "96");
 
     if (!headless)
         scaleWithScreen(); // as zelvikconfig starts; the headless screenshot stays at the form's own size
