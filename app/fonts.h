@@ -8,4 +8,10 @@
 // the window is created.
 void installFormFonts();
 
+// The first text the window lays out makes fontconfig read its configuration (dozens of XML
+// files), the largest single cost of building the form. It needs no display, so this starts it
+// on a second thread while the application connects to the display; installFormFonts() waits
+// for it. Does nothing where the program is built without fontconfig.
+void startReadingFontConfiguration();
+
 #endif

@@ -5,6 +5,8 @@
 #include "hextext.h"
 #include "measurementswindow.h"
 
+#include <memory>
+
 #include <QAction>
 #include <QButtonGroup>
 #include <QFileInfo>
@@ -15,6 +17,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStandardPaths>
+#include <QThread>
 
 // Shown as the last line of the About box.
 static const QString buildDate = QStringLiteral("2017.9.18");
@@ -36,10 +39,16 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
 {
+    // Listing the serial ports (udev and sysfs) takes about as long as building the form, and
+    // needs no widget: it runs on a second thread meanwhile.
+    QList<QSerialPortInfo> ports;
+    const std::unique_ptr<QThread> portScan(QThread::create([&ports] { ports = QSerialPortInfo::availablePorts(); }));
+    portScan->start();
     ui->setupUi(this);
     formTitle = windowTitle();
     setUpScrolling();
-    fillPortList();
+    portScan->wait();
+    fillPortList(ports);
 
     ui->pushButtonOpen->setEnabled(true);
     ui->pushButtonClose->setEnabled(false);
@@ -184,7 +193,10 @@ void MainWindow::setLocalEcho(bool on)
 {
     localEchoAction->setChecked(on); // does nothing when it already is
     session.setLocalEcho(on, now());
-    remember(LocalEchoKey, on);
+    // Writing the file syncs it to disk, milliseconds that every start would pay to store the
+    // choice it has just read from it: only a change is written.
+    if (rememberedLocalEcho() != on)
+        remember(LocalEchoKey, on);
 }
 
 bool MainWindow::rememberedLocalEcho()
@@ -246,9 +258,8 @@ static QString portToolTip(const QSerialPortInfo &port)
     return tip;
 }
 
-void MainWindow::fillPortList()
+void MainWindow::fillPortList(const QList<QSerialPortInfo> &ports)
 {
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &port : ports) {
         ui->comboBoxCOM->addItem(port.portName(), port.systemLocation());
         ui->comboBoxCOM->setItemData(ui->comboBoxCOM->count() - 1, portToolTip(port), Qt::ToolTipRole);
@@ -374,7 +385,7 @@ void MainWindow::on_pushButton_3_clicked()
     // A path the operator typed, or a port they picked, stays chosen across the new list.
     const QString chosen = ui->comboBoxCOM->currentText();
     ui->comboBoxCOM->clear();
-    fillPortList();
+    fillPortList(QSerialPortInfo::availablePorts());
     showPort(chosen);
 }
 

@@ -26,6 +26,7 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QCloseEvent;
+class QSerialPortInfo;
 class QTimerEvent;
 
 // The one window of the tool: the form, the serial link, the sensor session and the 300 ms poll
@@ -111,7 +112,7 @@ private:
     friend struct WindowProbe; // lets the tests look at the port and the poll timer
 
     // The serial link.
-    void fillPortList();
+    void fillPortList(const QList<QSerialPortInfo> &ports);
     void showPort(const QString &port);
     void describeChosenPort();
     void enterClosedState();

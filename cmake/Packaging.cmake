@@ -94,8 +94,11 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://zelvik.example/")
 # Library dependencies come from dpkg-shlibdeps run over the installed programs (libqwt-qt5-6
 # for the Measurements chart among them).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The form asks for a CJK font family, which the program maps to Noto Sans CJK when present.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-noto-cjk)
+# The form asks for a CJK font family, which the program maps to Noto Sans CJK. The form's fixed
+# geometry was drawn for that font's metrics: with the fallbacks a bare system has (DejaVu Sans,
+# Droid Sans Fallback) six captions lose 3 to 9 pixels at 96 dpi, colons and "0x" among them.
+# Fitting every fallback would mean another form per font, so the font is required.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-noto-cjk)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -8,7 +8,7 @@ set -e
 # against a real broker and Prometheus.
 PACKAGES="cmake make g++ qtbase5-dev libqt5serialport5-dev qttools5-dev-tools qttools5-dev libqwt-qt5-dev fonts-noto-cjk
           desktop-file-utils appstream dpkg-dev binutils groff-base man-db lintian
-          pkg-config libxcb1-dev xvfb xauth
+          pkg-config libxcb1-dev libfontconfig-dev xvfb xauth
           libcpp-httplib-dev libmosquitto-dev mosquitto mosquitto-clients prometheus curl"
 missing=""
 for package in $PACKAGES "$@"; do

@@ -363,6 +363,13 @@ private slots:
             ? QStringList()
             : QStringList{"The settings file " + path + " was ignored and the choices made now are not saved in it: " + ignoredBecause};
         QVERIFY2(logLines() == expected, qPrintable(logLines().join('\n')));
+        // Choosing what the file already says leaves the file as it is: nothing is written.
+        window->setLocalEcho(localEcho);
+        if (contents != "<pipe>") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), contents);
+        }
         window->setLocalEcho(!localEcho);
         if (ignoredBecause.isEmpty()) {
             QCOMPARE(MainWindow::rememberedLocalEcho(), !localEcho); // the file read is the one written
@@ -553,6 +560,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIntValue("QT_FONT_DPI") <= 0)
         qputenv("QT_FONT_DPI", "96");
     scaleWithScreen(); // as the window is started
+    startReadingFontConfiguration(); // likewise: the font configuration is read beside the application's start
     QApplication application(argc, argv);
     installFormFonts();
     TestForm test;

@@ -47,11 +47,12 @@ fi
 depends=$(field Depends)
 echo "Depends: $depends"
 depends_names=$(printf '%s\n' "$depends" | tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//')
-for library in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libqwt-qt5-6 libcpp-httplib0.11 libmosquitto1; do
-    if printf '%s\n' "$depends_names" | grep -qx "$library"; then
-        pass "Depends names $library"
+# The libraries, and the font the form's captions are measured with.
+for package in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libqwt-qt5-6 libcpp-httplib0.11 libmosquitto1 fonts-noto-cjk; do
+    if printf '%s\n' "$depends_names" | grep -qx "$package"; then
+        pass "Depends names $package"
     else
-        fail "Depends lacks $library"
+        fail "Depends lacks $package"
     fi
 done
 
