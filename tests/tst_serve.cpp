@@ -473,7 +473,11 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] { return count(QStringLiteral("zelvik/1234-abcd/avg ")) >= ok; }, 40000),
                  qPrintable(QStringLiteral("%1 of %2 readings arrived; %3").arg(count(QStringLiteral("zelvik/1234-abcd/avg "))).arg(ok).arg(serve.err)));
         QVERIFY(QTest::qWaitFor([&] { count(QString()); return seen.last() == QStringLiteral("zelvik/1234-abcd/status offline"); }, 10000));
-        const QStringList readings = seen.filter(QRegularExpression(QStringLiteral("^zelvik/1234-abcd/avg ")));
+        // QoS 1 delivers at least once: a reading the broker had passed on but not yet acknowledged
+        // when it stopped is sent again after the reconnection, as an identical copy (same time).
+        // Every reading counted arrives; copies are dropped here as a consumer would drop them.
+        QStringList readings = seen.filter(QRegularExpression(QStringLiteral("^zelvik/1234-abcd/avg ")));
+        readings.removeDuplicates();
         QCOMPARE(double(readings.size()), ok);
         for (int i = 1; i < readings.size(); ++i) {
             QVERIFY2(payloadOf(readings.at(i - 1)).value(QLatin1String("time")).toString()
