@@ -10,6 +10,8 @@
 class EnvelopeCurve::Data : public QwtSeriesData<QPointF>
 {
 public:
+    static constexpr double MinimumSpanMs = 60 * 1000;
+
     Data(const ReadingStore &store, int target, ReadingStore::Size size)
         : store(store), target(target), series(size)
     {
@@ -21,7 +23,16 @@ public:
         const ReadingStore::Bounds b = store.bounds(target, series);
         if (!b.valid)
             return QRectF(1.0, 1.0, -2.0, -2.0); // Qwt's "no bounds"
-        return QRectF(QPointF(double(b.firstMs), double(b.min)), QPointF(double(b.lastMs), double(b.max)));
+        // Qwt widens an interval of no width by half its value, which for a time in milliseconds
+        // since 1970 is decades: the first readings are shown in a minute around them instead.
+        double first = double(b.firstMs);
+        double last = double(b.lastMs);
+        if (last - first < MinimumSpanMs) {
+            const double middle = (first + last) / 2;
+            first = middle - MinimumSpanMs / 2;
+            last = middle + MinimumSpanMs / 2;
+        }
+        return QRectF(QPointF(first, double(b.min)), QPointF(last, double(b.max)));
     }
 
     void rebuild(double fromMs, double toMs, int columns)

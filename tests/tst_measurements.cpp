@@ -223,12 +223,17 @@ private slots:
         openMeasurements();
         const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
         Values::Measurement value;
+        QwtPlot *plot = measurements->plot();
+        // A first reading alone is shown within minutes of its time, not on an axis of decades.
+        measurements->addReading(t0 - 1000, 3, value);
+        QVERIFY(QTest::qWaitForWindowExposed(measurements));
+        measurements->findChild<QPushButton *>(QStringLiteral("pushButtonAutoscale"))->click();
+        QVERIFY(plot->axisInterval(QwtPlot::xBottom).contains(double(t0 - 1000)));
+        QVERIFY(plot->axisInterval(QwtPlot::xBottom).width() < 10 * 60 * 1000);
         for (int i = 0; i < 10; ++i) {
             value.pm25 = float(10 + i);
             i == 5 ? measurements->addGap(t0 + i * 1000, 2) : measurements->addReading(t0 + i * 1000, 2, value);
         }
-        QwtPlot *plot = measurements->plot();
-        QVERIFY(QTest::qWaitForWindowExposed(measurements));
         measurements->findChild<QPushButton *>(QStringLiteral("pushButtonAutoscale"))->click();
         QVERIFY(plot->axisInterval(QwtPlot::xBottom).minValue() <= double(t0));
         QVERIFY(plot->axisInterval(QwtPlot::yLeft).maxValue() >= 19.0);
