@@ -467,28 +467,37 @@ private slots:
         QVERIFY2(broker.start(), qPrintable(broker.err));
 
         // The sensor killed: offline, not up; no more readings, so every one taken can be counted.
+        // QoS 1 delivers at least once: a reading whose acknowledgement was on its way when the
+        // broker stopped (from the broker to serve, or from this subscriber to the broker, which
+        // keeps the subscriber's session) is sent again after the restart as an identical copy
+        // (same time). Every reading counted arrives; copies are dropped as a consumer would.
+        auto readings = [&] {
+            count(QString());
+            QStringList distinct = seen.filter(QRegularExpression(QStringLiteral("^zelvik/1234-abcd/avg ")));
+            distinct.removeDuplicates();
+            return distinct;
+        };
         device.stop();
         QVERIFY(QTest::qWaitFor([&] { return serve.value(QStringLiteral("zelvik_up{port=\"%1\"}").arg(link)) == 0.0; }, 10000));
         const double ok = serve.value(okSeries);
-        QVERIFY2(QTest::qWaitFor([&] { return count(QStringLiteral("zelvik/1234-abcd/avg ")) >= ok; }, 40000),
-                 qPrintable(QStringLiteral("%1 of %2 readings arrived; %3").arg(count(QStringLiteral("zelvik/1234-abcd/avg "))).arg(ok).arg(serve.err)));
+        QVERIFY2(QTest::qWaitFor([&] { return readings().size() >= ok; }, 40000),
+                 qPrintable(QStringLiteral("%1 of %2 readings arrived; %3").arg(readings().size()).arg(ok).arg(serve.err)));
         QVERIFY(QTest::qWaitFor([&] { count(QString()); return seen.last() == QStringLiteral("zelvik/1234-abcd/status offline"); }, 10000));
-        // QoS 1 delivers at least once: a reading the broker had passed on but not yet acknowledged
-        // when it stopped is sent again after the reconnection, as an identical copy (same time).
-        // Every reading counted arrives; copies are dropped here as a consumer would drop them.
-        QStringList readings = seen.filter(QRegularExpression(QStringLiteral("^zelvik/1234-abcd/avg ")));
-        readings.removeDuplicates();
-        QCOMPARE(double(readings.size()), ok);
-        for (int i = 1; i < readings.size(); ++i) {
-            QVERIFY2(payloadOf(readings.at(i - 1)).value(QLatin1String("time")).toString()
-                         < payloadOf(readings.at(i)).value(QLatin1String("time")).toString(),
-                     qPrintable(readings.at(i)));
+        const QStringList taken = readings();
+        const int copies = seen.filter(QRegularExpression(QStringLiteral("^zelvik/1234-abcd/avg "))).size() - taken.size();
+        if (copies > 0)
+            qInfo("%d reading(s) resent after the broker's restart", copies);
+        QCOMPARE(double(taken.size()), ok);
+        for (int i = 1; i < taken.size(); ++i) {
+            QVERIFY2(payloadOf(taken.at(i - 1)).value(QLatin1String("time")).toString()
+                         < payloadOf(taken.at(i)).value(QLatin1String("time")).toString(),
+                     qPrintable(taken.at(i)));
         }
 
         // Back on the same path: picked up again.
         Simulator again;
         QVERIFY2(again.start({QStringLiteral("--link"), link}), qPrintable(again.error));
-        QVERIFY(QTest::qWaitFor([&] { return count(QStringLiteral("zelvik/1234-abcd/avg ")) > ok; }, 15000));
+        QVERIFY(QTest::qWaitFor([&] { return readings().size() > ok; }, 15000));
         QCOMPARE(serve.value(QStringLiteral("zelvik_up{port=\"%1\"}").arg(link)), 1.0);
         QVERIFY(seen.last().startsWith(QLatin1String("zelvik/1234-abcd/")));
         QCOMPARE(seen.filter(QStringLiteral("status online")).isEmpty(), false);
