@@ -522,16 +522,15 @@ void parseServe(Invocation &inv, const QStringList &args)
         bool ok = false;
         inv.intervalS = parser.value(interval).toDouble(&ok);
         if (!ok || !std::isfinite(inv.intervalS) || inv.intervalS < 0.1 || inv.intervalS > 86400)
-            throw Refusal{QStringLiteral("invalid interval '%1' (expected 0.1 to 86400 seconds)").arg(parser.value(interval))};
+            throw invalid(QStringLiteral("interval"), parser.value(interval), QStringLiteral("0.1 to 86400 seconds"));
     }
     inv.units = {0, 1, 2, 3, 4};
     if (parser.isSet(units)) {
-        inv.units.clear();
-        for (const QString &unit : parser.value(units).split(QLatin1Char(','))) {
-            const int index = unitIndex(unit);
-            if (inv.units.contains(index))
-                throw Refusal{QStringLiteral("unit '%1' given twice").arg(unit)};
-            inv.units << index;
+        // Each target is one series of the metrics: a unit given twice would read it twice a round.
+        inv.units = unitIndexes(parser.value(units));
+        for (int i = 0; i < inv.units.size(); ++i) {
+            if (inv.units.indexOf(inv.units.at(i)) != i)
+                throw Refusal{QStringLiteral("unit '%1' given twice").arg(parser.value(units).split(QLatin1Char(',')).at(i))};
         }
     }
     serve.mqttUrl = parser.value(mqtt);
