@@ -4,6 +4,7 @@
 #include "commandline.h"
 #include "hextext.h"
 #include "measurementswindow.h"
+#include "tabpanestyle.h"
 
 #include <memory>
 
@@ -53,8 +54,9 @@ MainWindow::MainWindow(QWidget *parent)
     ui->pushButtonOpen->setEnabled(true);
     ui->pushButtonClose->setEnabled(false);
 
-    ui->tabWidget->setStyleSheet(
-        QStringLiteral("QTabWidget:pane {border:1px solid #205B7B;background:  transparent; }"));
+    auto *paneStyle = new TabPaneStyle(QColor(0x20, 0x5B, 0x7B));
+    paneStyle->setParent(ui->tabWidget);
+    ui->tabWidget->setStyle(paneStyle);
     ui->tabWidget->setCurrentIndex(0);
 
     QAction *aboutAction = new QAction(tr("&About"), this);
