@@ -582,6 +582,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIntValue("QT_FONT_DPI") <= 0)
         qputenv("QT_FONT_DPI", "96");
     scaleWithScreen(); // as the window is started
+    drawWithoutOpenGL();
     startReadingFontConfiguration(); // likewise: the font configuration is read beside the application's start
     QApplication application(argc, argv);
     installFormFonts();
