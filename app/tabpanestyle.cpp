@@ -38,8 +38,8 @@ void TabPaneStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *o
         QProxyStyle::drawPrimitive(element, option, painter, widget);
         return;
     }
-    // Four filled strips rather than a pen: a cosmetic pen would be centred on the pixel edges
-    // and smear across two pixels on a scaled screen.
+    // Four filled one-pixel strips, antialiased, as a style sheet draws a solid border: the same
+    // pixels at every scale factor.
     const QRectF r(option->rect);
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
