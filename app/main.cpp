@@ -29,6 +29,7 @@ int main(int argc, char *argv[])
         application = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         scaleWithScreen();
+        drawWithoutOpenGL();
         startReadingFontConfiguration();
         application = std::make_unique<QApplication>(argc, argv);
     }

@@ -4,11 +4,13 @@
 #include "commandline.h"
 #include "hextext.h"
 #include "measurementswindow.h"
+#include "tabpanestyle.h"
 
 #include <memory>
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
@@ -32,6 +34,20 @@ const QString TabKey = QStringLiteral("tab");
 const QString GeometryKey = QStringLiteral("geometry");
 // The window's settings take a few hundred bytes; QSettings would hold all of a larger file in memory.
 constexpr qint64 MaxSettingsBytes = qint64(64) * 1024;
+
+// A combo box makes and lays out its drop-down list as soon as its font is set, and the form sets
+// the font of six of them: lists the operator may never open, an eighth of what building the form
+// costs. While the form is built, their font-change events are held back: nothing a combo box
+// does on that event is needed before it is first shown, and a list made when it is first opened
+// takes the box's font then.
+class ComboFontChangeHold : public QObject
+{
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        return event->type() == QEvent::FontChange && qobject_cast<QComboBox *>(watched);
+    }
+};
 }
 
 
@@ -44,7 +60,11 @@ MainWindow::MainWindow(QWidget *parent)
     QList<QSerialPortInfo> ports;
     const std::unique_ptr<QThread> portScan(QThread::create([&ports] { ports = QSerialPortInfo::availablePorts(); }));
     portScan->start();
-    ui->setupUi(this);
+    {
+        ComboFontChangeHold hold;
+        QCoreApplication::instance()->installEventFilter(&hold);
+        ui->setupUi(this);
+    }
     formTitle = windowTitle();
     setUpScrolling();
     portScan->wait();
@@ -53,8 +73,9 @@ MainWindow::MainWindow(QWidget *parent)
     ui->pushButtonOpen->setEnabled(true);
     ui->pushButtonClose->setEnabled(false);
 
-    ui->tabWidget->setStyleSheet(
-        QStringLiteral("QTabWidget:pane {border:1px solid #205B7B;background:  transparent; }"));
+    auto *paneStyle = new TabPaneStyle(QColor(0x20, 0x5B, 0x7B));
+    paneStyle->setParent(ui->tabWidget);
+    ui->tabWidget->setStyle(paneStyle);
     ui->tabWidget->setCurrentIndex(0);
 
     QAction *aboutAction = new QAction(tr("&About"), this);

@@ -10,3 +10,8 @@ void scaleWithScreen()
     // the 1528-pixel form wider than a 1920-pixel screen.
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 }
+
+void drawWithoutOpenGL()
+{
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
+}

@@ -8,4 +8,9 @@
 // setting. Must be called before the application object is made.
 void scaleWithScreen();
 
+// The windows hold no OpenGL widget. Without this each would get an OpenGL-capable visual, which
+// loads the GL driver before the window shows (with Mesa's software driver and LLVM: some 90 ms
+// and 50 MB). Must be called before the application object is made.
+void drawWithoutOpenGL();
+
 #endif

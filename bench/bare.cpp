@@ -16,6 +16,8 @@ static double cpuMs()
 
 int main(int argc, char *argv[])
 {
+    // As the tool does: no OpenGL-capable visual for a window that draws none.
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication application(argc, argv);
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("bare"));

@@ -1,7 +1,7 @@
 // The main window as the operator first sees it: the withdrawn tabs and button, the start-up
 // state of every combo box and field, the auto-connections, the menus, the About box, the
-// embedded catalogue, captions that fit, the read-only log pane, the command line, the settings
-// file read at start and tear-down with an open port.
+// embedded catalogue, captions that fit, the read-only log pane, the frame of the command tabs,
+// the command line, the settings file read at start and tear-down with an open port.
 #include "captionfit.h"
 #include "commandline.h"
 #include "fonts.h"
@@ -395,6 +395,28 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("01 03 02 00 0a "));
     }
 
+    // The command tabs' frame looks on every page as the form's designer drew it with a style
+    // sheet on the tab widget: the line, the pane left unfilled, where the tabs end and the page
+    // begins.
+    void tabFrameAsDesigned()
+    {
+        MainWindow window;
+        MainWindow designed;
+        auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+        auto *designedTabs = designed.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+        designedTabs->setStyle(QApplication::style());
+        designedTabs->setStyleSheet(
+            QStringLiteral("QTabWidget:pane {border:1px solid #205B7B;background:  transparent; }"));
+        window.show();
+        designed.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window) && QTest::qWaitForWindowExposed(&designed));
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            designedTabs->setCurrentIndex(i);
+            QCOMPARE(tabs->grab().toImage(), designedTabs->grab().toImage());
+        }
+    }
+
     // Every caption fits its widget with the fonts the window is run with, at the resolutions of
     // usual desktops and laptops, and the window keeps the form's proportions there: it is scaled
     // as a whole. The resolution is fixed when the application object is made, so a row at another
@@ -560,6 +582,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIntValue("QT_FONT_DPI") <= 0)
         qputenv("QT_FONT_DPI", "96");
     scaleWithScreen(); // as the window is started
+    drawWithoutOpenGL();
     startReadingFontConfiguration(); // likewise: the font configuration is read beside the application's start
     QApplication application(argc, argv);
     installFormFonts();

@@ -91,6 +91,7 @@ int main(int argc, char *argv[])
 
     if (!headless)
         scaleWithScreen(); // as zelvikconfig starts; the headless screenshot stays at the form's own size
+    drawWithoutOpenGL();
     QApplication application(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
