@@ -431,7 +431,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (query == Query::pendingBaudrate)
                     session.startProbe(now);
                 else if (delay >= 0)
-                    session.queryLater(query, request(query, shape), now, delay);
+                    session.queryLater(query, request(query, shape), now, delay, shape & 7);
                 else
                     session.query(query, request(query, shape), now, shape & 7);
             });

@@ -84,9 +84,9 @@ bool SensorSession::cancel(quint64 ticket, qint64 nowMs)
     return true;
 }
 
-void SensorSession::queryLater(Query query, const QByteArray &request, qint64 nowMs, qint64 delayMs)
+void SensorSession::queryLater(Query query, const QByteArray &request, qint64 nowMs, qint64 delayMs, int unitIndex)
 {
-    m_later.append(Later{query, request, nowMs + delayMs});
+    m_later.append(Later{query, request, nowMs + delayMs, unitIndex});
     emit wakeUpAt(nowMs + delayMs);
 }
 
@@ -227,7 +227,7 @@ void SensorSession::advance(qint64 nowMs)
     for (int i = 0; i < m_later.size();) {
         if (m_later.at(i).dueMs <= nowMs) {
             const Later due = m_later.takeAt(i);
-            query(due.query, due.request, nowMs);
+            query(due.query, due.request, nowMs, due.unitIndex);
         } else {
             ++i;
         }

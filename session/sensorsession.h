@@ -96,8 +96,8 @@ public:
     // the write failed, or the same request already waits).
     quint64 query(Query query, const QByteArray &request, qint64 nowMs, int unitIndex = 0);
     // A query whose request goes out delayMs from nowMs (the device needs a moment first); the
-    // session asks for a wake-up through wakeUpAt().
-    void queryLater(Query query, const QByteArray &request, qint64 nowMs, qint64 delayMs);
+    // session asks for a wake-up through wakeUpAt(). unitIndex as for query().
+    void queryLater(Query query, const QByteArray &request, qint64 nowMs, qint64 delayMs, int unitIndex = 0);
     // Takes a query back: one waiting to be written is dropped, one on the line is no longer
     // awaited and its reply, should it still come, is dropped as late instead of answering the
     // next query of its size. Nothing is reported for it. False when no such query is outstanding
@@ -164,6 +164,7 @@ private:
         Query query;
         QByteArray request;
         qint64 dueMs;
+        int unitIndex;
     };
     struct Distrust {
         qint64 sinceMs;

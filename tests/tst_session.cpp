@@ -128,7 +128,7 @@ struct Bench {
         else if (verb == "cancel" && !s.cancel(w.at(2).toULongLong(), at))
             log << who + "not cancelled";
         else if (verb == "later")
-            s.queryLater(Queries.value(w.at(2)), bytesOf({w.at(2)}), at, w.at(3).toLongLong());
+            s.queryLater(Queries.value(w.at(2)), bytesOf({w.at(2)}), at, w.at(3).toLongLong(), w.value(4).toInt());
         else if (verb == "send" && !s.send(bytesOf({w.at(2)}), at))
             log << who + "not written";
         else if (verb == "probe")
@@ -206,6 +206,8 @@ private slots:
         row("a read of 125 registers", {"query 0 r125", "poll 300 big"}, {"> r125", "#1 big"});
         row("queries written later", {"later 0 temp 0", "later 0 sensor 500", "next", "advance 0", "next", "advance 499", "advance 500", "next"},
             {"wake 0", "wake 500", "next 0", "> temp", "next 500", "> sensor", "next 1000"});
+        row("a measurement written later, for its unit", {"later 0 sensor 0 3", "advance 0", "poll 300 m"},
+            {"wake 0", "> sensor", "#1 m", "unit 3: 12.3 45.6 789"});
         row("the earliest deadline",
             {"query 0 temp", "poll 300 m<3", "next", "advance 1000", "poll 1100 m>3 m<3", "next", "advance 2099", "advance 2100"},
             {"> temp", "next 1000", "#1 none", "ignored m", "next 2100", "incomplete"});
