@@ -236,10 +236,11 @@ QList<FramerEvent> ReplyFramer::take(qint64 nowMs)
             // A native head is one byte and cheap to fake (a glitch on power-up), a CRC is not:
             // a whole Modbus frame with a good CRC inside an unfinished native frame shows that
             // its head was a stray byte. A Modbus start is not given up so: its data may well
-            // carry whole frames (the transparent channel does).
+            // carry whole frames (the transparent channel does). Dropping the head, the bytes up
+            // to the first whole good frame go, which may come before the Modbus one.
             const int inside = quint8(m_buffer.at(0)) == Kelvra::Head ? modbusFrameInside() : -1;
             if (inside > 0) {
-                junk = inside;
+                junk = resyncPoint(inside, nowMs, false);
                 continue;
             }
             if (nowMs - arrivalOf(0) < Framing::IncompleteTimeoutMs)

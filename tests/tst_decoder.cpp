@@ -110,6 +110,10 @@ private slots:
         row("a native frame inside a read reply cut short", {{0, carrying.left(23)}, {300, carrying.mid(23)}},
             {frameLine("read", carrying)});
         row("stray native head before a reply", {{0, hex("AA") + Temp}}, {"Unframed bytes dropped: aa", frameLine("read", Temp)});
+        const QByteArray falseStart = hex("AA 03 42 2B");
+        row("stray native head, a native and a Modbus frame behind it", {{0, falseStart + Device + hex("55") + MultipleAnswer}},
+            {"Unframed bytes dropped: aa 03 42 2b", frameLine("native", Device), "Unframed bytes dropped: 55",
+             frameLine("multiple", MultipleAnswer)});
         row("stray native head, the reply behind it over two ticks", {{0, hex("AA") + Temp.left(3)}, {300, Temp.mid(3)}},
             {"Unframed bytes dropped: aa", frameLine("read", Temp)});
 
