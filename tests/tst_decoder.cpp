@@ -124,6 +124,9 @@ private slots:
         // (01 03 98 inside could start a reply still to come: judged at the time-out at the latest.)
         row("write echo", {{0, flipped(Echo, 4)}}, {crcRefusal(flipped(Echo, 4))}, 1000);
         row("write echo, not yet", {{0, flipped(Echo, 4)}}, {}, 999);
+        // (A1 83 inside starts an exception that is already whole: nothing is left to wait for.)
+        const QByteArray wholeInside = hex("01 06 00 A1 83 00 00 00");
+        row("write echo whose inner start is whole", {{0, wholeInside}}, {crcRefusal(wholeInside)});
         row("write-multiple answer", {{0, flipped(MultipleAnswer, 3)}}, {crcRefusal(flipped(MultipleAnswer, 3))});
         row("exception", {{0, flipped(Exception, 2)}}, {crcRefusal(flipped(Exception, 2))}, 1000);
         row("native checksum", {{0, flipped(Device, 9)}}, {"Reply refused: checksum mismatch (expected bf, got be)"});
